@@ -1,0 +1,465 @@
+// lyric2sysex: copies a Standard MIDI File, replacing every Text or Lyric event that starts with
+// a lyric command by the SysEx event that shows or clears a lyric line on the instrument.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "midi_struct.h"
+#include "midiparse.h"
+#include "misc.h"
+
+MidiInfo in_midi_info;
+MidiFileReadingInfo mInfo;
+bool isEndMidiFile = false;
+bool isFirstWriteAtTrack = true;
+
+namespace {
+
+constexpr std::size_t kCommandLength = 8;
+constexpr std::size_t kCommandCount = 5;
+
+// Indexed by COMMAND; a text byte matches when it equals the byte of either spelling at its
+// position.
+constexpr std::uint8_t command_list[kCommandCount][kCommandLength] = {
+    {'$', 'A', 'D', 'D', '_', 'U', 'P', '$'}, {'$', 'A', 'D', 'D', '_', 'L', 'O', '$'},
+    {'$', 'D', 'E', 'L', '_', 'U', 'L', '$'}, {'$', 'D', 'E', 'L', '_', 'U', 'P', '$'},
+    {'$', 'D', 'E', 'L', '_', 'L', 'O', '$'},
+};
+constexpr std::uint8_t command_list2[kCommandCount][kCommandLength] = {
+    {'$', 'A', 'D', 'D', '_', 'H', 'I', '$'}, {'$', 'A', 'D', 'D', '_', 'L', 'O', '$'},
+    {'$', 'D', 'E', 'L', '_', 'H', 'L', '$'}, {'$', 'D', 'E', 'L', '_', 'H', 'I', '$'},
+    {'$', 'D', 'E', 'L', '_', 'L', 'O', '$'},
+};
+
+constexpr std::size_t kHeaderLength = 6;
+constexpr std::uint8_t write_add_up[kHeaderLength] = {0x00, 0x48, 0x05, 0x7F, 0x07, 0x00};
+constexpr std::uint8_t write_add_lo[kHeaderLength] = {0x00, 0x48, 0x05, 0x7F, 0x07, 0x01};
+constexpr std::uint8_t write_del_ul[kHeaderLength] = {0x00, 0x48, 0x05, 0x7F, 0x06, 0x00};
+constexpr std::uint8_t write_del_up[kHeaderLength] = {0x00, 0x48, 0x05, 0x7F, 0x06, 0x01};
+constexpr std::uint8_t write_del_lo[kHeaderLength] = {0x00, 0x48, 0x05, 0x7F, 0x06, 0x02};
+constexpr const std::uint8_t* kSysExHeader[kCommandCount] = {
+    write_add_up, write_add_lo, write_del_ul, write_del_up, write_del_lo,
+};
+constexpr std::string_view kCommandTrace[kCommandCount] = {
+    "COM ADD_UP", "COM ADD_LO", "COM DEL_UL", "COM DEL_UP", "COM DEL_LO",
+};
+
+// The largest value a four-byte variable-length number holds.
+constexpr std::uint32_t kMaxVariableLength = 0x0FFFFFFF;
+constexpr std::int64_t kMaxTrackGrowth = 0xFFFFFFFE;
+
+constexpr std::uint64_t kFormatOffset = 8;
+constexpr std::uint64_t kFirstTrackLengthOffset = 18;
+// A chunk's tag and length field precede its data.
+constexpr std::uint32_t kChunkHeaderLength = 8;
+
+constexpr std::string_view kUsage =
+    "usage: lyric2sysex input.mid output.mid\n"
+    "Copies a Standard MIDI File, replacing the lyric commands in its Text and Lyric events\n"
+    "($ADD_UP$ $ADD_HI$ $ADD_LO$ $DEL_UL$ $DEL_HL$ $DEL_UP$ $DEL_HI$ $DEL_LO$) by SysEx events,\n"
+    "and prints a line for every event and every command. See lyric2sysex(1).\n";
+
+std::uint8_t readEventByte() {
+    std::uint8_t byte = 0;
+    if (!readInputByte(byte)) {
+        errexit("unexpected end of file");
+    }
+    return byte;
+}
+
+bool readChunkLength(std::uint32_t& length) {
+    std::uint8_t bytes[4];
+    if (!readInputBytes(bytes, sizeof bytes)) {
+        return false;
+    }
+    // The four bytes as a little-endian host loads them; the chunk stores them big-endian.
+    const std::uint32_t loaded = bytes[0] | bytes[1] << 8 | bytes[2] << 16 |
+                                 static_cast<std::uint32_t>(bytes[3]) << 24;
+    length = convEndianU32(loaded);
+    return true;
+}
+
+// Relative seeks move by a signed 32-bit amount and fail only before the start of the file.
+bool seekInputBy(std::uint32_t amount) {
+    const std::int64_t target =
+        static_cast<std::int64_t>(inputOffset()) + static_cast<std::int32_t>(amount);
+    if (target < 0) {
+        return false;
+    }
+    seekInput(static_cast<std::uint64_t>(target));
+    return true;
+}
+
+std::uint32_t currentTrackEnd() {
+    const MidiTrack& track = in_midi_info.track[mInfo.current_track_num];
+    return track.start_position + track.data_length + kChunkHeaderLength;
+}
+
+// The offsets of the conversion are 32-bit; an input offset past that lies past the end of any
+// input this converter accepts.
+std::uint32_t inputOffset32() {
+    const std::uint64_t offset = inputOffset();
+    if (offset > UINT32_MAX) {
+        errexit("unexpected end of file");
+    }
+    return static_cast<std::uint32_t>(offset);
+}
+
+std::uint32_t outputOffset32() {
+    const std::uint64_t offset = outputOffset();
+    if (offset > UINT32_MAX) {
+        errexit("file too large");
+    }
+    return static_cast<std::uint32_t>(offset);
+}
+
+void appendDecimal(char*& cursor, std::uint32_t value) {
+    char digits[10];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0) {
+        *cursor++ = digits[--count];
+    }
+}
+
+// "ME %02X, size=%d", without a format string to parse for every meta event.
+void traceMetaEvent(std::uint8_t type, std::uint32_t size) {
+    constexpr char kHex[] = "0123456789ABCDEF";
+    char line[32] = {'M', 'E', ' ', kHex[type >> 4], kHex[type & 0x0F], ',', ' ',
+                     's', 'i', 'z', 'e', '='};
+    char* cursor = line + 12;
+    appendDecimal(cursor, size);
+    traceLine(std::string_view(line, static_cast<std::size_t>(cursor - line)));
+}
+
+void skipSysExEvent() {
+    VariableLengthInfo length;
+    readVariableLength(&length);
+    seekInput(inputOffset() + length.value);
+    traceLine("SysEx");
+}
+
+// Returns whether the event is a text candidate: a Text or a Lyric event.
+bool skipMetaEvent() {
+    const std::uint8_t type = readEventByte();
+    VariableLengthInfo length;
+    readVariableLength(&length);
+    mInfo.len_event_var_size = length.byte_length;
+    mInfo.len_event_data_size = length.value;
+    seekInput(inputOffset() + length.value);
+    traceMetaEvent(type, length.value);
+    return type == 0x01 || type == 0x05;
+}
+
+void readChannelMessage(std::uint8_t first) {
+    std::uint8_t byte = first;
+    while (!midiEventIsGenerated(byte)) {
+        byte = readEventByte();
+    }
+}
+
+// The length field of a track is written once, when the track is finished: the output is not
+// the output path until the run is complete, so the result equals rewriting it after every
+// command.
+void writeTrackLength() {
+    const MidiTrack& track = in_midi_info.track[mInfo.current_track_num];
+    const auto length = static_cast<std::uint32_t>(track.data_length + mInfo.diff_track);
+    const std::uint32_t swapped = convEndianU32(length);
+    const std::uint8_t field[4] = {
+        static_cast<std::uint8_t>(swapped), static_cast<std::uint8_t>(swapped >> 8),
+        static_cast<std::uint8_t>(swapped >> 16), static_cast<std::uint8_t>(swapped >> 24)};
+    seekOutput(std::uint64_t{mInfo.pos_out_current_track} + 4);
+    writeOutputBytes(field, sizeof field);
+    seekOutput(mInfo.pos_out_after_sysex);
+}
+
+void finishTrack() {
+    if (!isFirstWriteAtTrack) {
+        writeTrackLength();
+    }
+    ++mInfo.current_track_num;
+    mInfo.diff_track = 0;
+    isFirstWriteAtTrack = true;
+    if (mInfo.current_track_num == in_midi_info.header.track_number) {
+        isEndMidiFile = true;
+        writeFinalize();
+        return;
+    }
+    seekInput(in_midi_info.track[mInfo.current_track_num].start_position + kChunkHeaderLength);
+}
+
+bool isAddCommand(COMMAND command) { return command == COM_ADD_UP || command == COM_ADD_LO; }
+
+bool matchesCommand(const std::uint8_t* text, std::size_t command) {
+    for (std::size_t k = 0; k < kCommandLength; ++k) {
+        if (text[k] != command_list[command][k] && text[k] != command_list2[command][k]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Conversions that would corrupt the output are refused before anything of the event is written.
+void refuseUnsafeCommand(COMMAND active_com, std::uint32_t payload_length) {
+    if (mInfo.pos_in_after_event > currentTrackEnd()) {
+        errexit("text event runs past end of track");
+    }
+    if (isAddCommand(active_com) &&
+        std::uint64_t{payload_length} * 2 + 7 > kMaxVariableLength) {
+        errexit("text too long");
+    }
+    // Tracks declared over 2 GiB long make the index step backwards; the copy cursor may then
+    // already lie beyond the track.
+    const std::uint32_t copy_start = isFirstWriteAtTrack
+                                         ? in_midi_info.track[mInfo.current_track_num].start_position
+                                         : mInfo.pos_in_event_next;
+    if (mInfo.pos_in_after_com > copy_start) {
+        errexit("track overlaps previous track");
+    }
+}
+
+void copyEnsured(std::uint64_t end) {
+    if (!copyInputTo(end)) {
+        errexit("unexpected end of file");
+    }
+}
+
+// Brings the output up to the text event, its delta time included.
+void copyUpToTextEvent() {
+    if (isFirstWriteAtTrack) {
+        mInfo.pos_in_current_track = in_midi_info.track[mInfo.current_track_num].start_position;
+        copyEnsured(mInfo.pos_in_current_track);
+        mInfo.pos_out_current_track = outputOffset32();
+        isFirstWriteAtTrack = false;
+    }
+    copyEnsured(mInfo.pos_in_event_next);
+    copyEnsured(std::uint64_t{mInfo.pos_in_event_next} + mInfo.len_event_delta);
+}
+
+// Every payload byte becomes two data bytes, its high and its low nibble, so that any byte
+// value passes through the 7-bit body of a SysEx message.
+void writeNibbles(std::uint32_t payload_length) {
+    for (std::uint32_t i = 0; i < payload_length; ++i) {
+        const std::uint8_t byte = readEventByte();
+        writeOutputByte(byte >> 4);
+        writeOutputByte(byte & 0x0F);
+    }
+}
+
+}  // namespace
+
+void errexit() {
+    traceLine("ERR");
+    discardOutputFile();
+    std::fflush(stdout);
+    std::_Exit(1);
+}
+
+void errexit(const char* message) {
+    traceLine(message);
+    errexit();
+}
+
+void readVariableLength(VariableLengthInfo* vinfo) {
+    std::uint32_t value = 0;
+    std::uint8_t count = 0;
+    std::uint8_t byte = 0;
+    do {
+        byte = readEventByte();
+        value = (value << 7) | (byte & 0x7F);
+        ++count;
+    } while ((byte & 0x80) != 0 && count < 4);
+    if ((byte & 0x80) != 0) {
+        errexit();
+    }
+    vinfo->byte_length = count;
+    vinfo->value = value;
+}
+
+void convertSizeToVariableLength(std::uint32_t input_size, std::uint8_t* var,
+                                 std::uint8_t* var_len) {
+    // A fifth byte would not fit the caller's buffer.
+    if (input_size > kMaxVariableLength) {
+        errexit();
+    }
+    std::uint8_t count = 1;
+    while (count < 4 && (input_size >> (7 * count)) != 0) {
+        ++count;
+    }
+    for (int i = count - 1; i >= 0; --i) {
+        var[i] = static_cast<std::uint8_t>(0x80 | (input_size & 0x7F));
+        input_size >>= 7;
+    }
+    var[count - 1] &= 0x7F;
+    *var_len = count;
+}
+
+bool mReadHeaderAndTrack() {
+    seekInput(kFormatOffset);
+    std::uint8_t words[4];
+    if (!readInputBytes(words, sizeof words)) {
+        return false;
+    }
+    in_midi_info.header.format = static_cast<std::uint16_t>(words[0] << 8 | words[1]);
+    in_midi_info.header.track_number = static_cast<std::uint16_t>(words[2] << 8 | words[3]);
+    return true;
+}
+
+bool mReadTrackPosition() {
+    const std::uint32_t count = in_midi_info.header.track_number;
+    seekInput(kFirstTrackLengthOffset);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        MidiTrack& track = in_midi_info.track[i];
+        if (!readChunkLength(track.data_length)) {
+            return false;
+        }
+        track.start_position = static_cast<std::uint32_t>(inputOffset() - kChunkHeaderLength);
+        if (i >= count - 1) {
+            break;
+        }
+        // Over the track's data and the next chunk's tag.
+        if (!seekInputBy(track.data_length + 4)) {
+            return false;
+        }
+    }
+    // Onto the last byte of the last track: a length over 2 GiB steps backwards and may fail.
+    return seekInputBy(in_midi_info.track[count - 1].data_length - 1);
+}
+
+void mProcess() {
+    mInfo.current_track_num = 0;
+    seekInput(in_midi_info.track[0].start_position + kChunkHeaderLength);
+    while (!isEndMidiFile) {
+        mSearchTxtEvent();
+    }
+}
+
+void mSearchTxtEvent() {
+    mInfo.pos_in_event_next = inputOffset32();
+    VariableLengthInfo delta;
+    readVariableLength(&delta);
+    mInfo.len_event_delta = delta.byte_length;
+    const std::uint8_t first = readEventByte();
+    bool is_text_candidate = false;
+    if (first == 0xF0 || first == 0xF7) {
+        skipSysExEvent();
+    } else if (first == 0xFF) {
+        is_text_candidate = skipMetaEvent();
+    } else {
+        readChannelMessage(first);
+    }
+    mInfo.pos_in_after_event = inputOffset32();
+    if (is_text_candidate) {
+        mJudgeTextEvent();
+    }
+    if (currentTrackEnd() > mInfo.pos_in_after_event) {
+        seekInput(mInfo.pos_in_after_event);
+        return;
+    }
+    finishTrack();
+}
+
+void writeFinalize() { copyEnsured(mInfo.pos_in_after_event); }
+
+void mJudgeTextEvent() {
+    seekInput(mInfo.pos_in_event_next);
+    if (mInfo.len_event_data_size < kCommandLength) {
+        return;
+    }
+    seekInput(inputOffset() + mInfo.len_event_delta + mInfo.len_event_var_size + 2);
+    std::uint8_t text[kCommandLength];
+    for (std::uint8_t& byte : text) {
+        byte = readEventByte();
+    }
+    for (std::size_t command = 0; command < kCommandCount; ++command) {
+        if (matchesCommand(text, command)) {
+            writeSysExEvent(static_cast<COMMAND>(command));
+            return;
+        }
+    }
+}
+
+void writeSysExEvent(COMMAND active_com) {
+    if (active_com >= COM_NOMATCH) {
+        errexit();
+    }
+    traceLine(kCommandTrace[active_com]);
+    const std::uint32_t payload_length = mInfo.len_event_data_size - kCommandLength;
+    refuseUnsafeCommand(active_com, payload_length);
+    copyUpToTextEvent();
+
+    writeOutputByte(0xF0);
+    const std::uint32_t sysex_length = isAddCommand(active_com) ? payload_length * 2 + 7 : 7;
+    std::uint8_t length_field[4];
+    std::uint8_t length_field_size = 0;
+    convertSizeToVariableLength(sysex_length, length_field, &length_field_size);
+    mInfo.len_out_event_var_size = length_field_size;
+    writeOutputBytes(length_field, length_field_size);
+    seekInput(std::uint64_t{mInfo.pos_in_event_next} + mInfo.len_event_delta +
+              mInfo.len_event_var_size + 2 + kCommandLength);
+    writeOutputBytes(kSysExHeader[active_com], kHeaderLength);
+    if (isAddCommand(active_com)) {
+        writeNibbles(payload_length);
+    }
+    writeOutputByte(0xF7);
+    mInfo.pos_out_after_sysex = outputOffset32();
+
+    const std::uint32_t text_size = mInfo.len_event_var_size + mInfo.len_event_data_size + 2;
+    const std::uint32_t sysex_size = 1 + length_field_size + sysex_length;
+    mInfo.diff_track += std::int64_t{sysex_size} - std::int64_t{text_size};
+    if (mInfo.diff_track > kMaxTrackGrowth) {
+        errexit();
+    }
+    mInfo.pos_in_after_com = mInfo.pos_in_event_next + mInfo.len_event_delta +
+                             mInfo.len_event_var_size + mInfo.len_event_data_size + 2;
+    if (mInfo.pos_in_after_com != mInfo.pos_in_after_event) {
+        traceLine("no match pos calc");
+        errexit();
+    }
+    seekCopy(mInfo.pos_in_after_com);
+    seekInput(mInfo.pos_in_after_com);
+}
+
+int main(int argc, char* argv[]) {
+    setUpTrace();
+    if (argc > 1 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+        std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
+        return traceFlushed() ? EXIT_SUCCESS : EXIT_FAILURE;
+    }
+    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+        std::puts("lyric2sysex " LYRIC2SYSEX_VERSION);
+        return traceFlushed() ? EXIT_SUCCESS : EXIT_FAILURE;
+    }
+    if (argc <= 1) {
+        std::puts("no input files");
+        return 2;
+    }
+    if (argc <= 2) {
+        std::puts("no output files");
+        return 2;
+    }
+    openInputFile(argv[1]);
+    refuseSameFile(argv[2]);
+    openOutputFile(argv[2]);
+    refuseLargeInput();
+    if (!mReadHeaderAndTrack() || in_midi_info.header.track_number > kMaxTracks) {
+        errexit();
+    }
+    if (in_midi_info.header.track_number == 0) {
+        errexit("no tracks");
+    }
+    if (!mReadTrackPosition()) {
+        errexit();
+    }
+    mProcess();
+    // A trace that could not be written is a failed run too; nothing is replaced then.
+    if (!traceFlushed()) {
+        errexit();
+    }
+    commitOutputFile();
+    return EXIT_SUCCESS;
+}

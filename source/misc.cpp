@@ -1,0 +1,407 @@
+#include "misc.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "midi_struct.h"
+
+std::FILE* f_input = nullptr;
+std::FILE* f_output = nullptr;
+
+namespace {
+
+constexpr std::size_t kStreamBufferSize = 128 * 1024;
+constexpr std::size_t kCopyBlockSize = 256 * 1024;
+// Forward seeks up to this distance read over the bytes instead: a real seek costs a system
+// call and throws the stream's buffer away.
+constexpr std::uint64_t kReadOverLimit = 64 * 1024;
+
+char input_buffer[kStreamBufferSize];
+char copy_buffer[kStreamBufferSize];
+char output_buffer[kStreamBufferSize];
+char trace_buffer[kStreamBufferSize];
+std::uint8_t copy_block[kCopyBlockSize];
+
+// The copy behind the scan reads through its own stream, so that it never moves the scan's.
+std::FILE* f_copy = nullptr;
+struct stat input_status;
+
+// Offsets are counted here rather than asked of the streams after every event.
+struct StreamOffsets {
+    std::uint64_t input;         // where the scan reads next
+    std::uint64_t input_stream;  // where f_input really stands
+    std::uint64_t copy;          // the copy cursor
+    std::uint64_t copy_stream;   // where f_copy really stands
+    std::uint64_t output;
+} offsets;
+
+// Where the output goes: written directly (a device, a pipe), into an unnamed temporary file
+// that is linked into place at the end, or into a hidden named one where the file system
+// refuses unnamed files.
+enum OutputMode { OUTPUT_DIRECT, OUTPUT_UNNAMED, OUTPUT_NAMED };
+OutputMode output_mode = OUTPUT_DIRECT;
+char target_path[PATH_MAX];  // the output path with symbolic links followed
+bool target_exists = false;
+char temp_path[PATH_MAX];
+volatile std::sig_atomic_t temp_path_in_use = 0;
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+
+bool catchUp(std::FILE* stream, std::uint64_t wanted, std::uint64_t& actual) {
+    if (wanted > actual && wanted - actual <= kReadOverLimit) {
+        for (; actual < wanted; ++actual) {
+            if (getc_unlocked(stream) == EOF) {
+                return false;
+            }
+        }
+        return true;
+    }
+    if (fseeko(stream, static_cast<off_t>(wanted), SEEK_SET) != 0) {
+        return false;
+    }
+    actual = wanted;
+    return true;
+}
+
+bool copyString(char* destination, const char* source) {
+    const std::size_t length = std::strlen(source);
+    if (length >= PATH_MAX) {
+        return false;
+    }
+    std::memcpy(destination, source, length + 1);
+    return true;
+}
+
+// The length of the directory part of a path, its last slash included.
+std::size_t directoryLength(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
+}
+
+// Follows symbolic links in the last component of the output path, so that the file a plain
+// write would reach is the one replaced, even when the link dangles.
+bool resolveOutputPath(const char* path) {
+    if (!copyString(target_path, path)) {
+        return false;
+    }
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat status;
+        if (lstat(target_path, &status) != 0) {
+            return errno == ENOENT;
+        }
+        if (!S_ISLNK(status.st_mode)) {
+            return true;
+        }
+        char link[PATH_MAX];
+        const ssize_t length = readlink(target_path, link, sizeof link);
+        if (length < 0 || static_cast<std::size_t>(length) >= sizeof link) {
+            return false;
+        }
+        link[length] = '\0';
+        const std::size_t keep = link[0] == '/' ? 0 : directoryLength(target_path);
+        if (keep + static_cast<std::size_t>(length) >= PATH_MAX) {
+            return false;
+        }
+        std::memcpy(target_path + keep, link, static_cast<std::size_t>(length) + 1);
+    }
+    return false;
+}
+
+void directoryOf(const char* path, char* directory) {
+    const std::size_t length = directoryLength(path);
+    if (length == 0) {
+        std::strcpy(directory, ".");
+        return;
+    }
+    std::memcpy(directory, path, length);
+    directory[length] = '\0';
+}
+
+// "dir/.name.<suffix>": hidden beside the output, so that the final rename stays on one file
+// system.
+bool makeTempPath(const char* suffix) {
+    const std::size_t keep = directoryLength(target_path);
+    const int length = std::snprintf(temp_path, sizeof temp_path, "%.*s.%s.%s",
+                                     static_cast<int>(keep), target_path, target_path + keep,
+                                     suffix);
+    return length > 0 && static_cast<std::size_t>(length) < sizeof temp_path;
+}
+
+void removeTempOnInterrupt(int signal_number) {
+    if (temp_path_in_use != 0) {
+        unlink(temp_path);
+    }
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+void setInterruptsBlocked(bool blocked) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal_number : kInterrupts) {
+        sigaddset(&set, signal_number);
+    }
+    sigprocmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+}
+
+int createNamedTemp() {
+    struct sigaction action {};
+    action.sa_handler = removeTempOnInterrupt;
+    for (const int signal_number : kInterrupts) {
+        sigaction(signal_number, &action, nullptr);
+    }
+    if (!makeTempPath("XXXXXX")) {
+        return -1;
+    }
+    setInterruptsBlocked(true);
+    const int fd = mkstemp(temp_path);
+    temp_path_in_use = fd >= 0 ? 1 : 0;
+    setInterruptsBlocked(false);
+    return fd;
+}
+
+int createTemporary(mode_t mode) {
+    char directory[PATH_MAX];
+    directoryOf(target_path, directory);
+    int fd = open(directory, O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    output_mode = OUTPUT_UNNAMED;
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        fd = createNamedTemp();
+        output_mode = OUTPUT_NAMED;
+    }
+    // The mode given to open() passes through the umask; a replaced file keeps its own bits.
+    if (fd >= 0 && fchmod(fd, mode) != 0) {
+        close(fd);
+        discardOutputFile();
+        return -1;
+    }
+    return fd;
+}
+
+mode_t newFileMode() {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+// Gives the unnamed output file a name: the output path itself when it is new, else a hidden
+// name beside it that the caller renames onto the output path.
+bool linkUnnamedOutput() {
+    char proc_path[64];
+    std::snprintf(proc_path, sizeof proc_path, "/proc/self/fd/%d", fileno(f_output));
+    if (!target_exists) {
+        if (linkat(AT_FDCWD, proc_path, AT_FDCWD, target_path, AT_SYMLINK_FOLLOW) == 0) {
+            return true;
+        }
+        if (errno != EEXIST) {
+            return false;
+        }
+    }
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, "%ld.%u", static_cast<long>(getpid()), attempt);
+        if (!makeTempPath(suffix)) {
+            return false;
+        }
+        if (linkat(AT_FDCWD, proc_path, AT_FDCWD, temp_path, AT_SYMLINK_FOLLOW) == 0) {
+            temp_path_in_use = 1;
+            return true;
+        }
+        if (errno != EEXIST) {
+            return false;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::uint32_t convEndianU32(std::uint32_t src) {
+    std::uint32_t result = 0;
+    for (int i = 0; i < 4; ++i) {
+        result = (result << 8) | (src & 0xFF);
+        src >>= 8;
+    }
+    return result;
+}
+
+void setUpTrace() {
+    // A terminal keeps its line buffering, so that the trace shows as the scan goes.
+    if (!isatty(STDOUT_FILENO)) {
+        std::setvbuf(stdout, trace_buffer, _IOFBF, sizeof trace_buffer);
+    }
+}
+
+void traceLine(std::string_view text) {
+    fwrite_unlocked(text.data(), 1, text.size(), stdout);
+    putc_unlocked('\n', stdout);
+}
+
+bool traceFlushed() { return std::fflush(stdout) == 0 && std::ferror(stdout) == 0; }
+
+void openInputFile(const char* path) {
+    f_input = std::fopen(path, "rb");
+    if (f_input == nullptr || fstat(fileno(f_input), &input_status) != 0 ||
+        !S_ISREG(input_status.st_mode)) {
+        errexit("file can't read");
+    }
+    f_copy = std::fopen(path, "rb");
+    struct stat copy_status;
+    if (f_copy == nullptr || fstat(fileno(f_copy), &copy_status) != 0 ||
+        copy_status.st_dev != input_status.st_dev || copy_status.st_ino != input_status.st_ino) {
+        errexit("file can't read");
+    }
+    std::setvbuf(f_input, input_buffer, _IOFBF, sizeof input_buffer);
+    std::setvbuf(f_copy, copy_buffer, _IOFBF, sizeof copy_buffer);
+}
+
+void refuseSameFile(const char* output_path) {
+    struct stat output_status;
+    if (stat(output_path, &output_status) == 0 && output_status.st_dev == input_status.st_dev &&
+        output_status.st_ino == input_status.st_ino) {
+        errexit("input and output are the same file");
+    }
+}
+
+void openOutputFile(const char* path) {
+    if (!resolveOutputPath(path)) {
+        errexit("file can't write");
+    }
+    struct stat status;
+    target_exists = stat(target_path, &status) == 0;
+    if (target_exists && S_ISDIR(status.st_mode)) {
+        errexit("file can't write");
+    }
+    if (target_exists && !S_ISREG(status.st_mode)) {
+        output_mode = OUTPUT_DIRECT;
+        f_output = std::fopen(target_path, "wb");
+    } else {
+        const int fd = createTemporary(target_exists ? status.st_mode & 07777 : newFileMode());
+        f_output = fd < 0 ? nullptr : fdopen(fd, "wb");
+    }
+    if (f_output == nullptr) {
+        errexit("file can't write");
+    }
+    std::setvbuf(f_output, output_buffer, _IOFBF, sizeof output_buffer);
+}
+
+void refuseLargeInput() {
+    if (static_cast<std::uint64_t>(input_status.st_size) > UINT32_MAX) {
+        errexit("file too large");
+    }
+}
+
+void commitOutputFile() {
+    if (std::fflush(f_output) != 0) {
+        errexit("file can't write");
+    }
+    // From here on the run either completes or fails; an interrupt must not split the two.
+    setInterruptsBlocked(true);
+    if (output_mode == OUTPUT_UNNAMED && !linkUnnamedOutput()) {
+        errexit("file can't write");
+    }
+    const bool closed = std::fclose(f_output) == 0;
+    f_output = nullptr;
+    const bool placed_at_target = output_mode == OUTPUT_DIRECT ||
+                                  (output_mode == OUTPUT_UNNAMED && temp_path_in_use == 0);
+    if (!closed) {
+        if (placed_at_target && output_mode == OUTPUT_UNNAMED) {
+            unlink(target_path);
+        }
+        errexit("file can't write");
+    }
+    if (!placed_at_target && std::rename(temp_path, target_path) != 0) {
+        errexit("file can't write");
+    }
+    temp_path_in_use = 0;
+}
+
+void discardOutputFile() {
+    if (temp_path_in_use != 0) {
+        unlink(temp_path);
+        temp_path_in_use = 0;
+    }
+}
+
+bool readInputByte(std::uint8_t& byte) {
+    if (offsets.input != offsets.input_stream &&
+        !catchUp(f_input, offsets.input, offsets.input_stream)) {
+        return false;
+    }
+    const int c = getc_unlocked(f_input);
+    if (c == EOF) {
+        return false;
+    }
+    byte = static_cast<std::uint8_t>(c);
+    ++offsets.input;
+    ++offsets.input_stream;
+    return true;
+}
+
+bool readInputBytes(std::uint8_t* bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!readInputByte(bytes[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void seekInput(std::uint64_t offset) { offsets.input = offset; }
+
+std::uint64_t inputOffset() { return offsets.input; }
+
+bool copyInputTo(std::uint64_t end) {
+    if (offsets.copy >= end) {
+        return true;
+    }
+    if (offsets.copy != offsets.copy_stream &&
+        !catchUp(f_copy, offsets.copy, offsets.copy_stream)) {
+        return false;
+    }
+    while (offsets.copy < end) {
+        const std::uint64_t left = end - offsets.copy;
+        const std::size_t wanted = left < kCopyBlockSize ? static_cast<std::size_t>(left)
+                                                         : kCopyBlockSize;
+        const std::size_t got = fread_unlocked(copy_block, 1, wanted, f_copy);
+        writeOutputBytes(copy_block, got);
+        offsets.copy += got;
+        offsets.copy_stream += got;
+        if (got < wanted) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void seekCopy(std::uint64_t offset) { offsets.copy = offset; }
+
+void writeOutputByte(std::uint8_t byte) {
+    if (putc_unlocked(byte, f_output) == EOF) {
+        errexit("file can't write");
+    }
+    ++offsets.output;
+}
+
+void writeOutputBytes(const std::uint8_t* bytes, std::size_t count) {
+    if (fwrite_unlocked(bytes, 1, count, f_output) != count) {
+        errexit("file can't write");
+    }
+    offsets.output += count;
+}
+
+void seekOutput(std::uint64_t offset) {
+    if (fseeko(f_output, static_cast<off_t>(offset), SEEK_SET) != 0) {
+        errexit("file can't write");
+    }
+    offsets.output = offset;
+}
+
+std::uint64_t outputOffset() { return offsets.output; }
