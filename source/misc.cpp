@@ -247,6 +247,7 @@ void traceLine(std::string_view text) {
 bool traceFlushed() { return std::fflush(stdout) == 0 && std::ferror(stdout) == 0; }
 
 void openInputFile(const char* path) {
+    offsets = StreamOffsets{};
     f_input = std::fopen(path, "rb");
     if (f_input == nullptr || fstat(fileno(f_input), &input_status) != 0 ||
         !S_ISREG(input_status.st_mode)) {
