@@ -74,8 +74,8 @@ bool readChunkLength(std::uint32_t& length) {
         return false;
     }
     // The four bytes as a little-endian host loads them; the chunk stores them big-endian.
-    const std::uint32_t loaded = bytes[0] | bytes[1] << 8 | bytes[2] << 16 |
-                                 static_cast<std::uint32_t>(bytes[3]) << 24;
+    const std::uint32_t loaded =
+        bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
     length = convEndianU32(loaded);
     return true;
 }
@@ -129,8 +129,8 @@ void appendDecimal(char*& cursor, std::uint32_t value) {
 // "ME %02X, size=%d", without a format string to parse for every meta event.
 void traceMetaEvent(std::uint8_t type, std::uint32_t size) {
     constexpr char kHex[] = "0123456789ABCDEF";
-    char line[32] = {'M', 'E', ' ', kHex[type >> 4], kHex[type & 0x0F], ',', ' ',
-                     's', 'i', 'z', 'e', '='};
+    char line[32] = {'M', 'E', ' ', kHex[type >> 4], kHex[type & 0x0F], ',', ' ', 's', 'i',
+                     'z', 'e', '='};
     char* cursor = line + 12;
     appendDecimal(cursor, size);
     traceLine(std::string_view(line, static_cast<std::size_t>(cursor - line)));
@@ -192,7 +192,9 @@ void finishTrack() {
     seekInput(in_midi_info.track[mInfo.current_track_num].start_position + kChunkHeaderLength);
 }
 
-bool isAddCommand(COMMAND command) { return command == COM_ADD_UP || command == COM_ADD_LO; }
+bool isAddCommand(COMMAND command) {
+    return command == COM_ADD_UP || command == COM_ADD_LO;
+}
 
 bool matchesCommand(const std::uint8_t* text, std::size_t command) {
     for (std::size_t k = 0; k < kCommandLength; ++k) {
@@ -208,15 +210,14 @@ void refuseUnsafeCommand(COMMAND active_com, std::uint32_t payload_length) {
     if (mInfo.pos_in_after_event > currentTrackEnd()) {
         errexit("text event runs past end of track");
     }
-    if (isAddCommand(active_com) &&
-        std::uint64_t{payload_length} * 2 + 7 > kMaxVariableLength) {
+    if (isAddCommand(active_com) && std::uint64_t{payload_length} * 2 + 7 > kMaxVariableLength) {
         errexit("text too long");
     }
     // Tracks declared over 2 GiB long make the index step backwards; the copy cursor may then
     // already lie beyond the track.
-    const std::uint32_t copy_start = isFirstWriteAtTrack
-                                         ? in_midi_info.track[mInfo.current_track_num].start_position
-                                         : mInfo.pos_in_event_next;
+    const std::uint32_t copy_start =
+        isFirstWriteAtTrack ? in_midi_info.track[mInfo.current_track_num].start_position
+                            : mInfo.pos_in_event_next;
     if (mInfo.pos_in_after_com > copy_start) {
         errexit("track overlaps previous track");
     }
@@ -363,7 +364,9 @@ void mSearchTxtEvent() {
     finishTrack();
 }
 
-void writeFinalize() { copyEnsured(mInfo.pos_in_after_event); }
+void writeFinalize() {
+    copyEnsured(mInfo.pos_in_after_event);
+}
 
 void mJudgeTextEvent() {
     seekInput(mInfo.pos_in_event_next);

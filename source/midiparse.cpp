@@ -10,8 +10,8 @@ namespace {
 
 // Indexed by MidiEventType.
 constexpr std::string_view kTraceText[] = {
-    "",   "NOTE ON", "NOTE OFF", "PBEND", "midi-sysex",   "CC",
-    "PROG", "PRESSURE", "RPN",   "NRPN",  "POLY PRESSURE",
+    "",     "NOTE ON",  "NOTE OFF", "PBEND", "midi-sysex",    "CC",
+    "PROG", "PRESSURE", "RPN",      "NRPN",  "POLY PRESSURE",
 };
 
 // Indexed by the high nibble of a channel status byte, 8 to E.
@@ -19,7 +19,9 @@ constexpr MidiEventType kChannelType[] = {
     MSG_NOTE_OFF, MSG_NOTE_ON, MSG_POLY_PRESSURE, MSG_CC, MSG_PROG, MSG_PRESSURE, MSG_PITCH,
 };
 
-bool hasOneDataByte(MidiEventType type) { return type == MSG_PROG || type == MSG_PRESSURE; }
+bool hasOneDataByte(MidiEventType type) {
+    return type == MSG_PROG || type == MSG_PRESSURE;
+}
 
 bool hasTwoDataBytes(MidiEventType type) {
     return type == MSG_NOTE_ON || type == MSG_NOTE_OFF || type == MSG_PITCH || type == MSG_CC ||

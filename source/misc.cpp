@@ -128,9 +128,9 @@ void directoryOf(const char* path, char* directory) {
 // system.
 bool makeTempPath(const char* suffix) {
     const std::size_t keep = directoryLength(target_path);
-    const int length = std::snprintf(temp_path, sizeof temp_path, "%.*s.%s.%s",
-                                     static_cast<int>(keep), target_path, target_path + keep,
-                                     suffix);
+    const int length =
+        std::snprintf(temp_path, sizeof temp_path, "%.*s.%s.%s", static_cast<int>(keep),
+                      target_path, target_path + keep, suffix);
     return length > 0 && static_cast<std::size_t>(length) < sizeof temp_path;
 }
 
@@ -221,6 +221,20 @@ bool linkUnnamedOutput() {
     return false;
 }
 
+// Opens a regular file for reading; without O_NONBLOCK a FIFO would wait here for a writer.
+std::FILE* openRegularFile(const char* path, struct stat& status) {
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    return fdopen(fd, "rb");
+}
+
 }  // namespace
 
 std::uint32_t convEndianU32(std::uint32_t src) {
@@ -244,19 +258,21 @@ void traceLine(std::string_view text) {
     putc_unlocked('\n', stdout);
 }
 
-bool traceFlushed() { return std::fflush(stdout) == 0 && std::ferror(stdout) == 0; }
+bool traceFlushed() {
+    return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+}
 
 void openInputFile(const char* path) {
     offsets = StreamOffsets{};
-    f_input = std::fopen(path, "rb");
-    if (f_input == nullptr || fstat(fileno(f_input), &input_status) != 0 ||
-        !S_ISREG(input_status.st_mode)) {
+    f_input = openRegularFile(path, input_status);
+    if (f_input == nullptr) {
         errexit("file can't read");
     }
-    f_copy = std::fopen(path, "rb");
+    // The copy stream must read the very file the scan reads, even if the path changed since.
     struct stat copy_status;
-    if (f_copy == nullptr || fstat(fileno(f_copy), &copy_status) != 0 ||
-        copy_status.st_dev != input_status.st_dev || copy_status.st_ino != input_status.st_ino) {
+    f_copy = openRegularFile(path, copy_status);
+    if (f_copy == nullptr || copy_status.st_dev != input_status.st_dev ||
+        copy_status.st_ino != input_status.st_ino) {
         errexit("file can't read");
     }
     std::setvbuf(f_input, input_buffer, _IOFBF, sizeof input_buffer);
@@ -310,8 +326,8 @@ void commitOutputFile() {
     }
     const bool closed = std::fclose(f_output) == 0;
     f_output = nullptr;
-    const bool placed_at_target = output_mode == OUTPUT_DIRECT ||
-                                  (output_mode == OUTPUT_UNNAMED && temp_path_in_use == 0);
+    const bool placed_at_target =
+        output_mode == OUTPUT_DIRECT || (output_mode == OUTPUT_UNNAMED && temp_path_in_use == 0);
     if (!closed) {
         if (placed_at_target && output_mode == OUTPUT_UNNAMED) {
             unlink(target_path);
@@ -355,9 +371,13 @@ bool readInputBytes(std::uint8_t* bytes, std::size_t count) {
     return true;
 }
 
-void seekInput(std::uint64_t offset) { offsets.input = offset; }
+void seekInput(std::uint64_t offset) {
+    offsets.input = offset;
+}
 
-std::uint64_t inputOffset() { return offsets.input; }
+std::uint64_t inputOffset() {
+    return offsets.input;
+}
 
 bool copyInputTo(std::uint64_t end) {
     if (offsets.copy >= end) {
@@ -369,8 +389,8 @@ bool copyInputTo(std::uint64_t end) {
     }
     while (offsets.copy < end) {
         const std::uint64_t left = end - offsets.copy;
-        const std::size_t wanted = left < kCopyBlockSize ? static_cast<std::size_t>(left)
-                                                         : kCopyBlockSize;
+        const std::size_t wanted =
+            left < kCopyBlockSize ? static_cast<std::size_t>(left) : kCopyBlockSize;
         const std::size_t got = fread_unlocked(copy_block, 1, wanted, f_copy);
         writeOutputBytes(copy_block, got);
         offsets.copy += got;
@@ -382,7 +402,9 @@ bool copyInputTo(std::uint64_t end) {
     return true;
 }
 
-void seekCopy(std::uint64_t offset) { offsets.copy = offset; }
+void seekCopy(std::uint64_t offset) {
+    offsets.copy = offset;
+}
 
 void writeOutputByte(std::uint8_t byte) {
     if (putc_unlocked(byte, f_output) == EOF) {
@@ -405,4 +427,6 @@ void seekOutput(std::uint64_t offset) {
     offsets.output = offset;
 }
 
-std::uint64_t outputOffset() { return offsets.output; }
+std::uint64_t outputOffset() {
+    return offsets.output;
+}

@@ -50,7 +50,8 @@ Conversion convert(const Bytes& input) {
     writeFile(dir.path("in.mid"), input);
     Conversion result;
     result.run = runConverter({dir.path("in.mid"), dir.path("out.mid")});
-    if (fileExists(dir.path("out.mid"))) result.output = readFile(dir.path("out.mid"));
+    if (fileExists(dir.path("out.mid")))
+        result.output = readFile(dir.path("out.mid"));
     return result;
 }
 
@@ -82,7 +83,8 @@ TEST(Conversion, WholeRunOfAnAddCommand) {
         60 80 3C 00                                # note off
         00 FF 2F 00                                # end of track
     )");
-    expectConversion(input, output, "NOTE ON\nME 01, size=11\nCOM ADD_UP\nNOTE OFF\nME 2F, size=0\n");
+    expectConversion(input, output,
+                     "NOTE ON\nME 01, size=11\nCOM ADD_UP\nNOTE OFF\nME 2F, size=0\n");
 }
 
 struct SpliceCase {
@@ -135,10 +137,9 @@ TEST(Conversion, SixtyFourPayloadBytesTakeATwoByteLength) {
         03 00 03 01 03 02 03 03 03 04 03 05 03 06 03 07  # "01234567"
         03 08 03 09 06 01 06 02 06 03 06 04 06 05 06 06  # "89abcdef"
     )");
-    const Bytes input = concat({kHeaderOneTrack,
-                                track(concat({hexBytes("00 FF 01 48  # Text, 72 bytes"),
-                                              textBytes("$ADD_UP$"), textBytes(payload),
-                                              kEndOfTrack}))});
+    const Bytes input = concat(
+        {kHeaderOneTrack, track(concat({hexBytes("00 FF 01 48  # Text, 72 bytes"),
+                                        textBytes("$ADD_UP$"), textBytes(payload), kEndOfTrack}))});
     const Bytes sysex = concat({hexBytes("00 F0 81 07  # SysEx, 135 bytes"),
                                 hexBytes("00 48 05 7F 07 00  # add upper text"), nibbles, nibbles,
                                 nibbles, nibbles, hexBytes("F7")});
@@ -204,10 +205,8 @@ const RecognitionCase kRecognition[] = {
     {"primary spelling", 0x01, "$ADD_UP$x", "COM ADD_UP", "00 F0 09 00 48 05 7F 07 00 07 08 F7"},
     {"alternative spelling", 0x01, "$ADD_HI$x", "COM ADD_UP",
      "00 F0 09 00 48 05 7F 07 00 07 08 F7"},
-    {"spellings mixed, HP", 0x01, "$ADD_HP$x", "COM ADD_UP",
-     "00 F0 09 00 48 05 7F 07 00 07 08 F7"},
-    {"spellings mixed, UI", 0x05, "$ADD_UI$x", "COM ADD_UP",
-     "00 F0 09 00 48 05 7F 07 00 07 08 F7"},
+    {"spellings mixed, HP", 0x01, "$ADD_HP$x", "COM ADD_UP", "00 F0 09 00 48 05 7F 07 00 07 08 F7"},
+    {"spellings mixed, UI", 0x05, "$ADD_UI$x", "COM ADD_UP", "00 F0 09 00 48 05 7F 07 00 07 08 F7"},
     {"delete both, alternative", 0x05, "$DEL_HL$", "COM DEL_UL", "00 F0 07 00 48 05 7F 06 00 F7"},
     {"delete both, mixed", 0x01, "$DEL_UL$", "COM DEL_UL", "00 F0 07 00 48 05 7F 06 00 F7"},
     {"delete upper, alternative", 0x01, "$DEL_HI$", "COM DEL_UP", "00 F0 07 00 48 05 7F 06 01 F7"},
@@ -349,22 +348,19 @@ struct FailureCase {
 };
 
 const FailureCase kFailures[] = {
-    {"a command event running past its chunk end",
-     concat({kHeaderTwoTracks, hexBytes(R"(
+    {"a command event running past its chunk end", concat({kHeaderTwoTracks, hexBytes(R"(
         4D 54 72 6B 00 00 00 08           # MTrk, 8 bytes declared
         00 FF 01 08 24 44 45 4C 5F 4C 4F 24  # Text "$DEL_LO$", 12 bytes
         4D 54 72 6B 00 00 00 04 00 FF 2F 00
      )")}),
      "ME 01, size=8\nCOM DEL_LO\ntext event runs past end of track\nERR\n"},
-    {"an add command too long for a SysEx length",
-     concat({kHeaderOneTrack, hexBytes(R"(
+    {"an add command too long for a SysEx length", concat({kHeaderOneTrack, hexBytes(R"(
         4D 54 72 6B 08 00 00 20           # MTrk, declares 0x08000020 bytes
         00 FF 01 C0 80 80 05              # Text, declares 0x08000005 bytes
         24 41 44 44 5F 55 50 24           # "$ADD_UP$", and the file ends
      )")}),
      "ME 01, size=134217733\nCOM ADD_UP\ntext too long\nERR\n"},
-    {"running past the end and too long: the end comes first",
-     concat({kHeaderOneTrack, hexBytes(R"(
+    {"running past the end and too long: the end comes first", concat({kHeaderOneTrack, hexBytes(R"(
         4D 54 72 6B 00 00 00 20           # MTrk, 32 bytes declared
         00 FF 01 C0 80 80 05              # Text, declares 0x08000005 bytes
         24 41 44 44 5F 55 50 24           # "$ADD_UP$"
@@ -376,8 +372,7 @@ const FailureCase kFailures[] = {
     {"a meta event longer than the file",
      concat({kHeaderOneTrack, hexBytes("4D 54 72 6B 00 00 00 08  00 FF 01 04 61  # Text, cut")}),
      "ME 01, size=4\nunexpected end of file\nERR\n"},
-    {"a payload longer than the file",
-     concat({kHeaderOneTrack, hexBytes(R"(
+    {"a payload longer than the file", concat({kHeaderOneTrack, hexBytes(R"(
         4D 54 72 6B 00 00 00 10           # MTrk, 16 bytes declared
         00 FF 01 0C 24 41 44 44 5F 4C 4F 24 61  # Text "$ADD_LO$a", cut 3 bytes short
      )")}),
@@ -401,11 +396,11 @@ TEST(Failure, EndsWithItsMessageAndWritesNothing) {
 
 // Every cut of a file with commands ends in a failure that leaves the output path as it was.
 TEST(Failure, EveryTruncationFailsCleanly) {
-    const Bytes input = concat(
-        {kHeaderTwoTracks,
-         track(concat({hexBytes("00 90 3C 40  81 00 3C 00"), metaText(0x01, "$ADD_UP$ab"),
-                       hexBytes("00 F0 03 7E 01 F7"), kEndOfTrack})),
-         track(concat({metaText(0x05, "$DEL_HL$"), hexBytes("00 B0 07 64"), kEndOfTrack}))});
+    const Bytes input =
+        concat({kHeaderTwoTracks,
+                track(concat({hexBytes("00 90 3C 40  81 00 3C 00"), metaText(0x01, "$ADD_UP$ab"),
+                              hexBytes("00 F0 03 7E 01 F7"), kEndOfTrack})),
+                track(concat({metaText(0x05, "$DEL_HL$"), hexBytes("00 B0 07 64"), kEndOfTrack}))});
     const std::string full_trace =
         "NOTE ON\nNOTE ON\nME 01, size=10\nCOM ADD_UP\nSysEx\nME 2F, size=0\n"
         "ME 05, size=8\nCOM DEL_UL\nCC\nME 2F, size=0\n";
@@ -424,9 +419,9 @@ TEST(Failure, EveryTruncationFailsCleanly) {
         EXPECT_EQ(run.out.substr(run.out.size() - 4), "ERR\n");
         // What comes before "ERR" is the start of the full trace, then at most the message.
         const std::string message = "unexpected end of file\n";
-        const bool has_message = before_err.size() >= message.size() &&
-                                 before_err.compare(before_err.size() - message.size(),
-                                                    message.size(), message) == 0;
+        const bool has_message =
+            before_err.size() >= message.size() &&
+            before_err.compare(before_err.size() - message.size(), message.size(), message) == 0;
         const std::string traced =
             has_message ? before_err.substr(0, before_err.size() - message.size()) : before_err;
         EXPECT_EQ(full_trace.compare(0, traced.size(), traced), 0) << run.out;

@@ -129,8 +129,7 @@ constexpr ParserCase kParserCases[] = {
     {"data after F7 without F0 is ignored", "F7 3C 40", "000", ""},
     {"a new status abandons an unfinished message", "90 3C B0 07 64", "00001", "CC\n"},
     {"a new status after a completed one", "C0 05 90 3C 40", "01001", "PROG\nNOTE ON\n"},
-    {"running status of a finished system exclusive", "F0 43 F7 10 20", "00001",
-     "midi-sysex\n"},
+    {"running status of a finished system exclusive", "F0 43 F7 10 20", "00001", "midi-sysex\n"},
     {"undefined system bytes change nothing", "F4 F5 90 F9 3C FD 40", "0000001", "NOTE ON\n"},
 };
 
@@ -150,7 +149,8 @@ TEST(ChannelMessageParser, FollowsStatusAndRunningStatus) {
 
 TEST(ChannelMessageParser, LeavesASystemExclusiveCompleteButUnreported) {
     analyzed_status = {START_ANALYSIS, MSG_NOTHING};
-    for (const std::uint8_t byte : hexBytes("F0 43 10 F7")) midiEventIsGenerated(byte);
+    for (const std::uint8_t byte : hexBytes("F0 43 10 F7"))
+        midiEventIsGenerated(byte);
     EXPECT_EQ(analyzed_status.stat, END_ANALYSIS);
     EXPECT_EQ(analyzed_status.type, MSG_SYSEX);
 }

@@ -33,14 +33,31 @@ struct ScratchDir {
 };
 
 struct RunResult {
-    std::string out;      // everything printed on standard output
+    std::string out;       // everything printed on standard output
     int exit_status = -1;  // -1 when killed by a signal
     int signal = 0;
 };
 
+// How the converter's process is set up, beyond its arguments.
+struct RunOptions {
+    int umask = -1;             // the process's umask, when not -1
+    long file_size_limit = -1;  // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored, when not -1
+    unsigned user = 0;          // run as this user id (and group id), when not 0
+};
+
 // Runs the converter with these arguments; LYRIC2SYSEX_WRAPPER (e.g. "valgrind -q
 // --error-exitcode=99") is put before it when set.
-RunResult runConverter(const std::vector<std::string>& args);
+RunResult runConverter(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// Starts the converter with its standard output on a pipe that the caller reads or leaves
+// full, so that the run stops where the caller wants it.
+struct Started {
+    int pid = -1;
+    int out_fd = -1;
+};
+Started startConverter(const std::vector<std::string>& args);
+// Waits for the process; returns its result with whatever is left on its pipe.
+RunResult finishConverter(const Started& started);
 
 // The path of the converter binary under test.
 const char* converterPath();
