@@ -97,7 +97,8 @@ void writeFile(const std::string& path, const Bytes& bytes) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr)
         throw std::runtime_error("cannot create " + path);
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const bool written =
+        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     if (std::fclose(file) != 0 || !written)
         throw std::runtime_error("cannot write " + path);
 }
