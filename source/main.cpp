@@ -60,12 +60,12 @@ constexpr std::string_view kUsage =
     "($ADD_UP$ $ADD_HI$ $ADD_LO$ $DEL_UL$ $DEL_HL$ $DEL_UP$ $DEL_HI$ $DEL_LO$) by SysEx events,\n"
     "and prints a line for every event and every command. See lyric2sysex(1).\n";
 
-std::uint8_t readEventByte() {
-    std::uint8_t byte = 0;
-    if (!readInputByte(byte)) {
+inline std::uint8_t readEventByte() {
+    const int byte = readInputByte();
+    if (byte < 0) {
         errexit("unexpected end of file");
     }
-    return byte;
+    return static_cast<std::uint8_t>(byte);
 }
 
 bool readChunkLength(std::uint32_t& length) {
@@ -256,7 +256,7 @@ void writeNibbles(std::uint32_t payload_length) {
 void errexit() {
     traceLine("ERR");
     discardOutputFile();
-    std::fflush(stdout);
+    traceFlushed();
     std::_Exit(1);
 }
 
@@ -270,13 +270,14 @@ void readVariableLength(VariableLengthInfo* vinfo) {
     std::uint8_t count = 0;
     std::uint8_t byte = 0;
     do {
+        // A fifth byte: the fourth still had its continuation bit set.
+        if (count == 4) {
+            errexit();
+        }
         byte = readEventByte();
         value = (value << 7) | (byte & 0x7F);
         ++count;
-    } while ((byte & 0x80) != 0 && count < 4);
-    if ((byte & 0x80) != 0) {
-        errexit();
-    }
+    } while ((byte & 0x80) != 0);
     vinfo->byte_length = count;
     vinfo->value = value;
 }

@@ -15,33 +15,34 @@
 
 std::FILE* f_input = nullptr;
 std::FILE* f_output = nullptr;
+TraceBuffer trace;
+StreamOffsets stream_offsets;
 
 namespace {
 
 constexpr std::size_t kStreamBufferSize = 128 * 1024;
-constexpr std::size_t kCopyBlockSize = 256 * 1024;
 // Forward seeks up to this distance read over the bytes instead: a real seek costs a system
 // call and throws the stream's buffer away.
 constexpr std::uint64_t kReadOverLimit = 64 * 1024;
 
 char input_buffer[kStreamBufferSize];
-char copy_buffer[kStreamBufferSize];
-char output_buffer[kStreamBufferSize];
-char trace_buffer[kStreamBufferSize];
-std::uint8_t copy_block[kCopyBlockSize];
+
+// The copy moves many short ranges, one per command: through stdio each would cost a read and
+// a write call, so the copy keeps a block of the input and the output a block of its own, and
+// both streams are used unbuffered, a block at a time.
+struct CopyBlock {
+    std::uint8_t bytes[kStreamBufferSize];
+    std::uint64_t offset;  // the input offset of bytes[0]
+    std::size_t filled;
+} copy_block;
+struct OutputBlock {
+    std::uint8_t bytes[kStreamBufferSize];
+    std::size_t used;
+} output_block;
 
 // The copy behind the scan reads through its own stream, so that it never moves the scan's.
 std::FILE* f_copy = nullptr;
 struct stat input_status;
-
-// Offsets are counted here rather than asked of the streams after every event.
-struct StreamOffsets {
-    std::uint64_t input;         // where the scan reads next
-    std::uint64_t input_stream;  // where f_input really stands
-    std::uint64_t copy;          // the copy cursor
-    std::uint64_t copy_stream;   // where f_copy really stands
-    std::uint64_t output;
-} offsets;
 
 // Where the output goes: written directly (a device, a pipe), into an unnamed temporary file
 // that is linked into place at the end, or into a hidden named one where the file system
@@ -55,6 +56,9 @@ volatile std::sig_atomic_t temp_path_in_use = 0;
 constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
 
 bool catchUp(std::FILE* stream, std::uint64_t wanted, std::uint64_t& actual) {
+    if (wanted == actual) {
+        return true;
+    }
     if (wanted > actual && wanted - actual <= kReadOverLimit) {
         for (; actual < wanted; ++actual) {
             if (getc_unlocked(stream) == EOF) {
@@ -235,6 +239,24 @@ std::FILE* openRegularFile(const char* path, struct stat& status) {
     return fdopen(fd, "rb");
 }
 
+// Reads the block of the input that starts at the copy cursor.
+bool refillCopyBlock() {
+    if (fseeko(f_copy, static_cast<off_t>(stream_offsets.copy), SEEK_SET) != 0) {
+        return false;
+    }
+    copy_block.offset = stream_offsets.copy;
+    copy_block.filled = std::fread(copy_block.bytes, 1, sizeof copy_block.bytes, f_copy);
+    return copy_block.filled != 0;
+}
+
+void flushOutputBlock() {
+    if (output_block.used != 0 &&
+        std::fwrite(output_block.bytes, 1, output_block.used, f_output) != output_block.used) {
+        errexit("file can't write");
+    }
+    output_block.used = 0;
+}
+
 }  // namespace
 
 std::uint32_t convEndianU32(std::uint32_t src) {
@@ -247,23 +269,26 @@ std::uint32_t convEndianU32(std::uint32_t src) {
 }
 
 void setUpTrace() {
-    // A terminal keeps its line buffering, so that the trace shows as the scan goes.
-    if (!isatty(STDOUT_FILENO)) {
-        std::setvbuf(stdout, trace_buffer, _IOFBF, sizeof trace_buffer);
-    }
+    trace.flush_each_line = isatty(STDOUT_FILENO) != 0;
+    // The trace buffer gathers the lines already; a second buffer would only copy them again.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
-void traceLine(std::string_view text) {
-    fwrite_unlocked(text.data(), 1, text.size(), stdout);
-    putc_unlocked('\n', stdout);
+void flushTrace() {
+    if (trace.used != 0 && std::fwrite(trace.text, 1, trace.used, stdout) != trace.used) {
+        trace.failed = true;
+    }
+    trace.used = 0;
 }
 
 bool traceFlushed() {
-    return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+    flushTrace();
+    return !trace.failed && std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
 }
 
 void openInputFile(const char* path) {
-    offsets = StreamOffsets{};
+    stream_offsets = StreamOffsets{};
+    copy_block.filled = 0;
     f_input = openRegularFile(path, input_status);
     if (f_input == nullptr) {
         errexit("file can't read");
@@ -276,7 +301,7 @@ void openInputFile(const char* path) {
         errexit("file can't read");
     }
     std::setvbuf(f_input, input_buffer, _IOFBF, sizeof input_buffer);
-    std::setvbuf(f_copy, copy_buffer, _IOFBF, sizeof copy_buffer);
+    std::setvbuf(f_copy, nullptr, _IONBF, 0);
 }
 
 void refuseSameFile(const char* output_path) {
@@ -306,7 +331,7 @@ void openOutputFile(const char* path) {
     if (f_output == nullptr) {
         errexit("file can't write");
     }
-    std::setvbuf(f_output, output_buffer, _IOFBF, sizeof output_buffer);
+    std::setvbuf(f_output, nullptr, _IONBF, 0);
 }
 
 void refuseLargeInput() {
@@ -316,6 +341,7 @@ void refuseLargeInput() {
 }
 
 void commitOutputFile() {
+    flushOutputBlock();
     if (std::fflush(f_output) != 0) {
         errexit("file can't write");
     }
@@ -347,86 +373,78 @@ void discardOutputFile() {
     }
 }
 
-bool readInputByte(std::uint8_t& byte) {
-    if (offsets.input != offsets.input_stream &&
-        !catchUp(f_input, offsets.input, offsets.input_stream)) {
+bool catchUpInput() {
+    if (!catchUp(f_input, stream_offsets.input, stream_offsets.input_stream)) {
         return false;
     }
-    const int c = getc_unlocked(f_input);
-    if (c == EOF) {
-        return false;
-    }
-    byte = static_cast<std::uint8_t>(c);
-    ++offsets.input;
-    ++offsets.input_stream;
+    stream_offsets.input_moved = false;
     return true;
 }
 
 bool readInputBytes(std::uint8_t* bytes, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
-        if (!readInputByte(bytes[i])) {
+        const int byte = readInputByte();
+        if (byte < 0) {
             return false;
         }
+        bytes[i] = static_cast<std::uint8_t>(byte);
     }
     return true;
 }
 
-void seekInput(std::uint64_t offset) {
-    offsets.input = offset;
-}
-
-std::uint64_t inputOffset() {
-    return offsets.input;
-}
-
 bool copyInputTo(std::uint64_t end) {
-    if (offsets.copy >= end) {
-        return true;
-    }
-    if (offsets.copy != offsets.copy_stream &&
-        !catchUp(f_copy, offsets.copy, offsets.copy_stream)) {
-        return false;
-    }
-    while (offsets.copy < end) {
-        const std::uint64_t left = end - offsets.copy;
-        const std::size_t wanted =
-            left < kCopyBlockSize ? static_cast<std::size_t>(left) : kCopyBlockSize;
-        const std::size_t got = fread_unlocked(copy_block, 1, wanted, f_copy);
-        writeOutputBytes(copy_block, got);
-        offsets.copy += got;
-        offsets.copy_stream += got;
-        if (got < wanted) {
-            return false;
+    while (stream_offsets.copy < end) {
+        const std::uint64_t in_block = stream_offsets.copy - copy_block.offset;
+        if (stream_offsets.copy < copy_block.offset || in_block >= copy_block.filled) {
+            if (!refillCopyBlock()) {
+                return false;
+            }
+            continue;
         }
+        const std::uint64_t available = copy_block.filled - in_block;
+        const std::uint64_t wanted = end - stream_offsets.copy;
+        const auto count = static_cast<std::size_t>(wanted < available ? wanted : available);
+        writeOutputBytes(copy_block.bytes + in_block, count);
+        stream_offsets.copy += count;
     }
     return true;
 }
 
 void seekCopy(std::uint64_t offset) {
-    offsets.copy = offset;
+    stream_offsets.copy = offset;
 }
 
 void writeOutputByte(std::uint8_t byte) {
-    if (putc_unlocked(byte, f_output) == EOF) {
-        errexit("file can't write");
+    if (output_block.used == sizeof output_block.bytes) {
+        flushOutputBlock();
     }
-    ++offsets.output;
+    output_block.bytes[output_block.used++] = byte;
+    ++stream_offsets.output;
 }
 
 void writeOutputBytes(const std::uint8_t* bytes, std::size_t count) {
-    if (fwrite_unlocked(bytes, 1, count, f_output) != count) {
-        errexit("file can't write");
+    if (count > sizeof output_block.bytes - output_block.used) {
+        flushOutputBlock();
     }
-    offsets.output += count;
+    if (count >= sizeof output_block.bytes) {
+        if (std::fwrite(bytes, 1, count, f_output) != count) {
+            errexit("file can't write");
+        }
+    } else {
+        std::memcpy(output_block.bytes + output_block.used, bytes, count);
+        output_block.used += count;
+    }
+    stream_offsets.output += count;
 }
 
 void seekOutput(std::uint64_t offset) {
+    flushOutputBlock();
     if (fseeko(f_output, static_cast<off_t>(offset), SEEK_SET) != 0) {
         errexit("file can't write");
     }
-    offsets.output = offset;
+    stream_offsets.output = offset;
 }
 
 std::uint64_t outputOffset() {
-    return offsets.output;
+    return stream_offsets.output;
 }

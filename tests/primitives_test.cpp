@@ -141,7 +141,7 @@ TEST(ChannelMessageParser, FollowsStatusAndRunningStatus) {
         for (const std::uint8_t byte : hexBytes(c.bytes)) {
             completes += midiEventIsGenerated(byte) ? '1' : '0';
         }
-        std::fflush(stdout);
+        flushTrace();
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.trace) << c.name;
         EXPECT_EQ(completes, c.completes) << c.name;
     }
