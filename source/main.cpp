@@ -41,8 +41,9 @@ constexpr std::uint8_t write_del_lo[kHeaderLength] = {0x00, 0x48, 0x05, 0x7F, 0x
 constexpr const std::uint8_t* kSysExHeader[kCommandCount] = {
     write_add_up, write_add_lo, write_del_ul, write_del_up, write_del_lo,
 };
-constexpr std::string_view kCommandTrace[kCommandCount] = {
-    "COM ADD_UP", "COM ADD_LO", "COM DEL_UL", "COM DEL_UP", "COM DEL_LO",
+constexpr TraceText kCommandTrace[kCommandCount] = {
+    traceText("COM ADD_UP"), traceText("COM ADD_LO"), traceText("COM DEL_UL"),
+    traceText("COM DEL_UP"), traceText("COM DEL_LO"),
 };
 
 // The largest value a four-byte variable-length number holds.
@@ -244,11 +245,28 @@ void copyUpToTextEvent() {
 // Every payload byte becomes two data bytes, its high and its low nibble, so that any byte
 // value passes through the 7-bit body of a SysEx message.
 void writeNibbles(std::uint32_t payload_length) {
-    for (std::uint32_t i = 0; i < payload_length; ++i) {
-        const std::uint8_t byte = readEventByte();
-        writeOutputByte(byte >> 4);
-        writeOutputByte(byte & 0x0F);
+    std::uint8_t pairs[512];
+    while (payload_length > 0) {
+        const std::uint32_t count =
+            payload_length < sizeof pairs / 2 ? payload_length : sizeof pairs / 2;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint8_t byte = readEventByte();
+            pairs[2 * i] = byte >> 4;
+            pairs[2 * i + 1] = byte & 0x0F;
+        }
+        writeOutputBytes(pairs, 2 * count);
+        payload_length -= count;
     }
+}
+
+// F0, the length and the command's header, written as one block.
+void writeSysExHead(COMMAND active_com, std::uint32_t sysex_length) {
+    std::uint8_t head[1 + 4 + kHeaderLength] = {0xF0};
+    std::uint8_t length_field_size = 0;
+    convertSizeToVariableLength(sysex_length, head + 1, &length_field_size);
+    mInfo.len_out_event_var_size = length_field_size;
+    std::memcpy(head + 1 + length_field_size, kSysExHeader[active_com], kHeaderLength);
+    writeOutputBytes(head, 1 + length_field_size + kHeaderLength);
 }
 
 }  // namespace
@@ -396,16 +414,10 @@ void writeSysExEvent(COMMAND active_com) {
     refuseUnsafeCommand(active_com, payload_length);
     copyUpToTextEvent();
 
-    writeOutputByte(0xF0);
     const std::uint32_t sysex_length = isAddCommand(active_com) ? payload_length * 2 + 7 : 7;
-    std::uint8_t length_field[4];
-    std::uint8_t length_field_size = 0;
-    convertSizeToVariableLength(sysex_length, length_field, &length_field_size);
-    mInfo.len_out_event_var_size = length_field_size;
-    writeOutputBytes(length_field, length_field_size);
+    writeSysExHead(active_com, sysex_length);
     seekInput(std::uint64_t{mInfo.pos_in_event_next} + mInfo.len_event_delta +
               mInfo.len_event_var_size + 2 + kCommandLength);
-    writeOutputBytes(kSysExHeader[active_com], kHeaderLength);
     if (isAddCommand(active_com)) {
         writeNibbles(payload_length);
     }
@@ -413,7 +425,7 @@ void writeSysExEvent(COMMAND active_com) {
     mInfo.pos_out_after_sysex = outputOffset32();
 
     const std::uint32_t text_size = mInfo.len_event_var_size + mInfo.len_event_data_size + 2;
-    const std::uint32_t sysex_size = 1 + length_field_size + sysex_length;
+    const std::uint32_t sysex_size = 1 + mInfo.len_out_event_var_size + sysex_length;
     mInfo.diff_track += std::int64_t{sysex_size} - std::int64_t{text_size};
     if (mInfo.diff_track > kMaxTrackGrowth) {
         errexit();

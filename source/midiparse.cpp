@@ -1,7 +1,5 @@
 #include "midiparse.h"
 
-#include <string_view>
-
 #include "misc.h"
 
 MidiAnalysisStatus analyzed_status = {START_ANALYSIS, MSG_NOTHING};
@@ -9,9 +7,11 @@ MidiAnalysisStatus analyzed_status = {START_ANALYSIS, MSG_NOTHING};
 namespace {
 
 // Indexed by MidiEventType.
-constexpr std::string_view kTraceText[] = {
-    "",     "NOTE ON",  "NOTE OFF", "PBEND", "midi-sysex",    "CC",
-    "PROG", "PRESSURE", "RPN",      "NRPN",  "POLY PRESSURE",
+constexpr TraceText kTraceText[] = {
+    traceText(""),      traceText("NOTE ON"),       traceText("NOTE OFF"),
+    traceText("PBEND"), traceText("midi-sysex"),    traceText("CC"),
+    traceText("PROG"),  traceText("PRESSURE"),      traceText("RPN"),
+    traceText("NRPN"),  traceText("POLY PRESSURE"),
 };
 
 // Indexed by the high nibble of a channel status byte, 8 to E.

@@ -41,6 +41,37 @@ inline void traceLine(std::string_view text) {
     }
 }
 
+// A trace line kept in a fixed, padded array with its newline, so that it is copied in one
+// move of a known size.
+struct TraceText {
+    char text[16];
+    std::size_t size;
+};
+
+template <std::size_t N>
+constexpr TraceText traceText(const char (&line)[N]) {
+    // The newline takes the place of the terminating null.
+    static_assert(N <= sizeof(TraceText::text), "a trace text must fit its padded array");
+    TraceText padded{};
+    for (std::size_t i = 0; i + 1 < N; ++i) {
+        padded.text[i] = line[i];
+    }
+    padded.text[N - 1] = '\n';
+    padded.size = N;
+    return padded;
+}
+
+inline void traceLine(const TraceText& line) {
+    if (sizeof line.text > sizeof trace.text - trace.used) {
+        flushTrace();
+    }
+    std::memcpy(trace.text + trace.used, line.text, sizeof line.text);
+    trace.used += line.size;
+    if (trace.flush_each_line) {
+        flushTrace();
+    }
+}
+
 // Opening and closing. Each of these ends the run with its message on failure.
 void openInputFile(const char* path);
 void refuseSameFile(const char* output_path);
