@@ -377,6 +377,17 @@ const FailureCase kFailures[] = {
         00 FF 01 0C 24 41 44 44 5F 4C 4F 24 61  # Text "$ADD_LO$a", cut 3 bytes short
      )")}),
      "ME 01, size=12\nCOM ADD_LO\nunexpected end of file\nERR\n"},
+    {"a track that the index places before the copy cursor", hexBytes(R"(
+        4D 54 68 64 00 00 00 06 00 01 00 03 00 60  # header: format 1, three tracks
+        4D 54 72 6B 00 00 00 18                    # MTrk at 14, 24 bytes
+        00 FF 7F 04 00 00 01 00                    # sequencer specific, 4 bytes
+        00 FF 01 08 24 44 45 4C 5F 4C 4F 24        # Text "$DEL_LO$"
+        00 FF 2F 00                                # end of track
+        4D 54 72 6B FF FF FF E0                    # MTrk at 46: its length steps back, so
+        00 FF 2F 00                                #   the third tag lies at 22, length 256
+     )"),
+     "ME 7F, size=4\nME 01, size=8\nCOM DEL_LO\nME 2F, size=0\nME 2F, size=0\n"
+     "ME 01, size=8\nCOM DEL_LO\ntrack overlaps previous track\nERR\n"},
     {"a five-byte delta time",
      concat({kHeaderOneTrack, hexBytes("4D 54 72 6B 00 00 00 09  80 80 80 80 00 FF 2F 00 00")}),
      "ERR\n"},

@@ -312,6 +312,16 @@ TEST(OutputFile, DevicesAreWrittenDirectly) {
     EXPECT_EQ(to_full.out, std::string(kSmallSongTrace) + "file can't write\nERR\n");
 }
 
+TEST(OutputFile, ATraceThatCannotBeWrittenFailsTheRun) {
+    ScratchDir dir;
+    writeFile(dir.path("in.mid"), kSmallSong);
+    RunOptions options;
+    options.stdout_path = "/dev/full";
+    const RunResult run = runConverter({dir.path("in.mid"), dir.path("out.mid")}, options);
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(listDirectory(dir.root), std::vector<std::string>{"in.mid"});
+}
+
 TEST(OutputFile, FullDiskFailsAndKeepsTheOldOutput) {
     ScratchDir dir;
     const Bytes input = longSong();

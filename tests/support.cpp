@@ -184,7 +184,10 @@ Started spawn(const std::vector<std::string>& args, const RunOptions& options) {
     if (child < 0)
         throw std::runtime_error("fork failed");
     if (child == 0) {
-        dup2(pipe_fds[1], STDOUT_FILENO);
+        const int out_fd = options.stdout_path.empty()
+                               ? pipe_fds[1]
+                               : open(options.stdout_path.c_str(), O_WRONLY | O_CREAT, 0644);
+        dup2(out_fd, STDOUT_FILENO);
         close(pipe_fds[0]);
         close(pipe_fds[1]);
         if (options.umask >= 0)

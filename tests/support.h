@@ -43,6 +43,7 @@ struct RunOptions {
     int umask = -1;             // the process's umask, when not -1
     long file_size_limit = -1;  // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored, when not -1
     unsigned user = 0;          // run as this user id (and group id), when not 0
+    std::string stdout_path;    // standard output goes to this file instead of the result
 };
 
 // Runs the converter with these arguments; LYRIC2SYSEX_WRAPPER (e.g. "valgrind -q
