@@ -55,25 +55,6 @@ char temp_path[PATH_MAX];
 volatile std::sig_atomic_t temp_path_in_use = 0;
 constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
 
-bool catchUp(std::FILE* stream, std::uint64_t wanted, std::uint64_t& actual) {
-    if (wanted == actual) {
-        return true;
-    }
-    if (wanted > actual && wanted - actual <= kReadOverLimit) {
-        for (; actual < wanted; ++actual) {
-            if (getc_unlocked(stream) == EOF) {
-                return false;
-            }
-        }
-        return true;
-    }
-    if (fseeko(stream, static_cast<off_t>(wanted), SEEK_SET) != 0) {
-        return false;
-    }
-    actual = wanted;
-    return true;
-}
-
 bool copyString(char* destination, const char* source) {
     const std::size_t length = std::strlen(source);
     if (length >= PATH_MAX) {
@@ -374,8 +355,19 @@ void discardOutputFile() {
 }
 
 bool catchUpInput() {
-    if (!catchUp(f_input, stream_offsets.input, stream_offsets.input_stream)) {
-        return false;
+    std::uint64_t& actual = stream_offsets.input_stream;
+    const std::uint64_t wanted = stream_offsets.input;
+    if (wanted > actual && wanted - actual <= kReadOverLimit) {
+        for (; actual < wanted; ++actual) {
+            if (getc_unlocked(f_input) == EOF) {
+                return false;
+            }
+        }
+    } else if (wanted != actual) {
+        if (fseeko(f_input, static_cast<off_t>(wanted), SEEK_SET) != 0) {
+            return false;
+        }
+        actual = wanted;
     }
     stream_offsets.input_moved = false;
     return true;
