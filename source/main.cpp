@@ -238,7 +238,6 @@ void copyUpToTextEvent() {
         mInfo.pos_out_current_track = outputOffset32();
         isFirstWriteAtTrack = false;
     }
-    copyEnsured(mInfo.pos_in_event_next);
     copyEnsured(std::uint64_t{mInfo.pos_in_event_next} + mInfo.len_event_delta);
 }
 
