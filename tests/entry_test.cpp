@@ -186,6 +186,35 @@ TEST(TrackIndex, AcceptsTheLargestTrackCount) {
     EXPECT_EQ(readFile(dir.path("out.mid")), input);
 }
 
+// Offsets are 32 bits wide: a length that carries the scan past 4 GiB reaches beyond the end of
+// any input accepted, and must not wrap around to the start of the file and scan it again.
+TEST(TrackIndex, ALengthThatPassesFourGiBMeetsTheEndOfTheFile) {
+    ScratchDir dir;
+    const int fd = open(dir.path("in.mid").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    const auto put = [fd](off_t offset, const Bytes& bytes) {
+        ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), offset),
+                  static_cast<ssize_t>(bytes.size()));
+    };
+    const Bytes skip = hexBytes("00 FF 7F FF FF FF 7F  # sequencer specific, 0x0FFFFFFF bytes");
+    const off_t skip_size = 7 + 0x0FFFFFFF;
+    // Two tracks of nearly 2 GiB each, crossed by eight such events apiece; the file is sparse.
+    put(0, hexBytes(R"(
+        4D 54 68 64 00 00 00 06 00 01 00 02 00 60  # header: format 1, two tracks
+        4D 54 72 6B 7F FF FF F0                    # MTrk, 0x7FFFFFF0 bytes)"));
+    put(0x80000006, hexBytes("4D 54 72 6B 7F FF FF F0  # MTrk, 0x7FFFFFF0 bytes"));
+    for (int k = 0; k < 8; ++k) {
+        put(22 + k * skip_size, skip);
+        put(0x8000000E + k * skip_size, skip);  // the last one ends past 4 GiB
+    }
+    // Where the end of the last event would land if offsets wrapped around.
+    put(0x3E, hexBytes("00 FF 01 03 61 62 63  # Text \"abc\""));
+    close(fd);
+    const RunResult run = runConverter({dir.path("in.mid"), dir.path("out.mid")});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.out, repeated("ME 7F, size=268435455\n", 16) + "unexpected end of file\nERR\n");
+}
+
 TEST(SameFile, IsRefusedAndTheInputKept) {
     const std::function<std::string(const ScratchDir&)> other_names[] = {
         [](const ScratchDir& d) { return d.path("in.mid"); },
@@ -251,6 +280,49 @@ TEST(Interrupt, LeavesTheOutputPathAsItWas) {
                 EXPECT_EQ(listDirectory(dir.root), std::vector<std::string>{"in.mid"});
             }
         }
+    }
+}
+
+// Where the file system refuses unnamed temporary files, the output is first a hidden file
+// beside the output path, which neither a failure nor an interrupt leaves behind.
+TEST(OutputFile, FallsBackToAHiddenNamedFile) {
+    RunOptions options;
+    options.umask = 027;
+    options.environment = {std::string("LD_PRELOAD=") + REFUSE_TMPFILE_LIBRARY,
+                           "ASAN_OPTIONS=verify_asan_link_order=0"};
+    {
+        ScratchDir dir;
+        writeFile(dir.path("in.mid"), kSmallSong);
+        const RunResult run = runConverter({dir.path("in.mid"), dir.path("out.mid")}, options);
+        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(run.out, kSmallSongTrace);
+        EXPECT_EQ(readFile(dir.path("out.mid")), kSmallSongConverted);
+        EXPECT_EQ(permissionBits(dir.path("out.mid")), 0640);
+        EXPECT_EQ(listDirectory(dir.root).size(), 2u);
+    }
+    {
+        ScratchDir dir;
+        writeFile(dir.path("in.mid"), Bytes(kSmallSong.begin(), kSmallSong.end() - 1));
+        writeFile(dir.path("out.mid"), textBytes("old"));
+        const RunResult run = runConverter({dir.path("in.mid"), dir.path("out.mid")}, options);
+        EXPECT_EQ(run.exit_status, 1);
+        EXPECT_EQ(readFile(dir.path("out.mid")), textBytes("old"));
+        EXPECT_EQ(listDirectory(dir.root).size(), 2u);
+    }
+    const Bytes input = longSong();
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE("signal " + std::to_string(signal_number));
+        ScratchDir dir;
+        writeFile(dir.path("in.mid"), input);
+        writeFile(dir.path("out.mid"), textBytes("old"));
+        const Started started = startConverter({dir.path("in.mid"), dir.path("out.mid")}, options);
+        char first;
+        ASSERT_EQ(read(started.out_fd, &first, 1), 1);
+        EXPECT_EQ(listDirectory(dir.root).size(), 3u) << "the hidden file is there mid-run";
+        kill(started.pid, signal_number);
+        EXPECT_EQ(finishConverter(started).signal, signal_number);
+        EXPECT_EQ(readFile(dir.path("out.mid")), textBytes("old"));
+        EXPECT_EQ(listDirectory(dir.root).size(), 2u);
     }
 }
 

@@ -198,6 +198,10 @@ Started spawn(const std::vector<std::string>& args, const RunOptions& options) {
                                static_cast<rlim_t>(options.file_size_limit)};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
+        for (const std::string& setting : options.environment) {
+            const std::size_t equals = setting.find('=');
+            setenv(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), 1);
+        }
         if (options.user != 0 && (setgid(options.user) != 0 || setuid(options.user) != 0)) {
             _exit(126);
         }
@@ -214,8 +218,8 @@ RunResult runConverter(const std::vector<std::string>& args, const RunOptions& o
     return finishConverter(spawn(args, options));
 }
 
-Started startConverter(const std::vector<std::string>& args) {
-    return spawn(args, RunOptions{});
+Started startConverter(const std::vector<std::string>& args, const RunOptions& options) {
+    return spawn(args, options);
 }
 
 RunResult finishConverter(const Started& started) {

@@ -44,6 +44,7 @@ struct RunOptions {
     long file_size_limit = -1;  // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored, when not -1
     unsigned user = 0;          // run as this user id (and group id), when not 0
     std::string stdout_path;    // standard output goes to this file instead of the result
+    std::vector<std::string> environment;  // "NAME=value" settings added to the environment
 };
 
 // Runs the converter with these arguments; LYRIC2SYSEX_WRAPPER (e.g. "valgrind -q
@@ -56,7 +57,7 @@ struct Started {
     int pid = -1;
     int out_fd = -1;
 };
-Started startConverter(const std::vector<std::string>& args);
+Started startConverter(const std::vector<std::string>& args, const RunOptions& options = {});
 // Waits for the process; returns its result with whatever is left on its pipe.
 RunResult finishConverter(const Started& started);
 
