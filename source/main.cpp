@@ -358,7 +358,8 @@ void mProcess() {
 }
 
 void mSearchTxtEvent() {
-    mInfo.pos_in_event_next = inputOffset32();
+    // The scan stands where the last event ended, or at a track's first event: both checked.
+    mInfo.pos_in_event_next = static_cast<std::uint32_t>(inputOffset());
     VariableLengthInfo delta;
     readVariableLength(&delta);
     mInfo.len_event_delta = delta.byte_length;
