@@ -95,8 +95,8 @@ extern StreamOffsets stream_offsets;
 bool catchUpInput();
 
 // The scan's input. A seek only records the offset: the stream follows at the next read, so
-// seeking back and forth over the bytes of one event costs nothing.
-// The next byte, or -1 at the end of the input.
+// seeking back and forth over the bytes of one event costs nothing. A read gives the next byte,
+// or -1 at the end of the input.
 inline int readInputByte() {
     if (stream_offsets.input_moved && !catchUpInput()) {
         return -1;
