@@ -26,15 +26,6 @@ const Bytes kHeaderTwoTracks = hexBytes(R"(
 
 const Bytes kEndOfTrack = hexBytes("00 FF 2F 00  # end of track");
 
-// A track chunk around the events, its length field counted from them.
-Bytes track(const Bytes& events) {
-    const auto n = static_cast<std::uint32_t>(events.size());
-    return concat({textBytes("MTrk"),
-                   {static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16),
-                    static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)},
-                   events});
-}
-
 // A meta event at delta time 0 with a text of under 128 bytes.
 Bytes metaText(std::uint8_t type, std::string_view text) {
     return concat({{0x00, 0xFF, type, static_cast<std::uint8_t>(text.size())}, textBytes(text)});
@@ -125,9 +116,10 @@ const SpliceCase kSplices[] = {
 TEST(Conversion, SplicesEachCommandIntoItsTrack) {
     for (const SpliceCase& c : kSplices) {
         SCOPED_TRACE(c.name);
-        expectConversion(concat({kHeaderOneTrack, track(concat({c.input_events, kEndOfTrack}))}),
-                         concat({kHeaderOneTrack, track(concat({c.output_events, kEndOfTrack}))}),
-                         std::string(c.trace) + "ME 2F, size=0\n");
+        expectConversion(
+            concat({kHeaderOneTrack, trackChunk(concat({c.input_events, kEndOfTrack}))}),
+            concat({kHeaderOneTrack, trackChunk(concat({c.output_events, kEndOfTrack}))}),
+            std::string(c.trace) + "ME 2F, size=0\n");
     }
 }
 
@@ -137,14 +129,15 @@ TEST(Conversion, SixtyFourPayloadBytesTakeATwoByteLength) {
         03 00 03 01 03 02 03 03 03 04 03 05 03 06 03 07  # "01234567"
         03 08 03 09 06 01 06 02 06 03 06 04 06 05 06 06  # "89abcdef"
     )");
-    const Bytes input = concat(
-        {kHeaderOneTrack, track(concat({hexBytes("00 FF 01 48  # Text, 72 bytes"),
-                                        textBytes("$ADD_UP$"), textBytes(payload), kEndOfTrack}))});
+    const Bytes input =
+        concat({kHeaderOneTrack,
+                trackChunk(concat({hexBytes("00 FF 01 48  # Text, 72 bytes"), textBytes("$ADD_UP$"),
+                                   textBytes(payload), kEndOfTrack}))});
     const Bytes sysex = concat({hexBytes("00 F0 81 07  # SysEx, 135 bytes"),
                                 hexBytes("00 48 05 7F 07 00  # add upper text"), nibbles, nibbles,
                                 nibbles, nibbles, hexBytes("F7")});
     ASSERT_EQ(sysex.size(), 1 + 138u);
-    expectConversion(input, concat({kHeaderOneTrack, track(concat({sysex, kEndOfTrack}))}),
+    expectConversion(input, concat({kHeaderOneTrack, trackChunk(concat({sysex, kEndOfTrack}))}),
                      "ME 01, size=72\nCOM ADD_UP\nME 2F, size=0\n");
 }
 
@@ -174,10 +167,11 @@ TEST(Conversion, CommandInTheSecondTrackRewritesOnlyThatTrack) {
 }
 
 TEST(Conversion, EachTrackCountsItsOwnSizeChange) {
-    const Bytes input = concat(
-        {kHeaderTwoTracks,
-         track(concat({metaText(0x01, "$ADD_UP$a"), metaText(0x01, "$ADD_UP$b"), kEndOfTrack})),
-         track(concat({metaText(0x05, "$DEL_HI$ gone"), kEndOfTrack}))});
+    const Bytes input =
+        concat({kHeaderTwoTracks,
+                trackChunk(concat(
+                    {metaText(0x01, "$ADD_UP$a"), metaText(0x01, "$ADD_UP$b"), kEndOfTrack})),
+                trackChunk(concat({metaText(0x05, "$DEL_HI$ gone"), kEndOfTrack}))});
     const Bytes output = hexBytes(R"(
         4D 54 68 64 00 00 00 06 00 01 00 02 00 60  # header unchanged
         4D 54 72 6B 00 00 00 1C                    # MTrk: 28 = 30 + 2 x (-1)
@@ -226,7 +220,8 @@ TEST(Conversion, RecognisesCommandsOnlyInTextAndLyricEvents) {
     for (const RecognitionCase& c : kRecognition) {
         SCOPED_TRACE(c.name);
         const Bytes text_event = metaText(c.meta_type, c.text);
-        const Bytes input = concat({kHeaderOneTrack, track(concat({text_event, kEndOfTrack}))});
+        const Bytes input =
+            concat({kHeaderOneTrack, trackChunk(concat({text_event, kEndOfTrack}))});
         char me_line[48];
         std::snprintf(me_line, sizeof me_line, "ME %02X, size=%zu\n", c.meta_type,
                       std::string_view(c.text).size());
@@ -234,7 +229,8 @@ TEST(Conversion, RecognisesCommandsOnlyInTextAndLyricEvents) {
             expectConversion(input, input, std::string(me_line) + "ME 2F, size=0\n");
         } else {
             expectConversion(
-                input, concat({kHeaderOneTrack, track(concat({hexBytes(c.sysex), kEndOfTrack}))}),
+                input,
+                concat({kHeaderOneTrack, trackChunk(concat({hexBytes(c.sysex), kEndOfTrack}))}),
                 std::string(me_line) + c.command + "\nME 2F, size=0\n");
         }
     }
@@ -407,11 +403,11 @@ TEST(Failure, EndsWithItsMessageAndWritesNothing) {
 
 // Every cut of a file with commands ends in a failure that leaves the output path as it was.
 TEST(Failure, EveryTruncationFailsCleanly) {
-    const Bytes input =
-        concat({kHeaderTwoTracks,
-                track(concat({hexBytes("00 90 3C 40  81 00 3C 00"), metaText(0x01, "$ADD_UP$ab"),
-                              hexBytes("00 F0 03 7E 01 F7"), kEndOfTrack})),
-                track(concat({metaText(0x05, "$DEL_HL$"), hexBytes("00 B0 07 64"), kEndOfTrack}))});
+    const Bytes input = concat(
+        {kHeaderTwoTracks,
+         trackChunk(concat({hexBytes("00 90 3C 40  81 00 3C 00"), metaText(0x01, "$ADD_UP$ab"),
+                            hexBytes("00 F0 03 7E 01 F7"), kEndOfTrack})),
+         trackChunk(concat({metaText(0x05, "$DEL_HL$"), hexBytes("00 B0 07 64"), kEndOfTrack}))});
     const std::string full_trace =
         "NOTE ON\nNOTE ON\nME 01, size=10\nCOM ADD_UP\nSysEx\nME 2F, size=0\n"
         "ME 05, size=8\nCOM DEL_UL\nCC\nME 2F, size=0\n";

@@ -249,11 +249,8 @@ Bytes longSong() {
     }
     const Bytes end = hexBytes("00 FF 2F 00");
     events.insert(events.end(), end.begin(), end.end());
-    const auto n = static_cast<std::uint32_t>(events.size());
-    return concat({hexBytes("4D 54 68 64 00 00 00 06 00 00 00 01 00 60 4D 54 72 6B"),
-                   {static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16),
-                    static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)},
-                   events});
+    return concat(
+        {hexBytes("4D 54 68 64 00 00 00 06 00 00 00 01 00 60  # one track"), trackChunk(events)});
 }
 
 TEST(Interrupt, LeavesTheOutputPathAsItWas) {

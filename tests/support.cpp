@@ -81,6 +81,14 @@ Bytes textBytes(std::string_view text) {
     return Bytes(text.begin(), text.end());
 }
 
+Bytes trackChunk(const Bytes& events) {
+    const auto n = static_cast<std::uint32_t>(events.size());
+    return concat({textBytes("MTrk"),
+                   {static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16),
+                    static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)},
+                   events});
+}
+
 std::string hexString(const Bytes& bytes) {
     std::string text;
     char pair[4];

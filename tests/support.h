@@ -15,6 +15,8 @@ Bytes concat(std::initializer_list<Bytes> parts);
 // The bytes of a string, for texts inside fixtures.
 Bytes textBytes(std::string_view text);
 std::string hexString(const Bytes& bytes);
+// A track chunk around the events, its length field counted from them.
+Bytes trackChunk(const Bytes& events);
 
 void writeFile(const std::string& path, const Bytes& bytes);
 Bytes readFile(const std::string& path);
