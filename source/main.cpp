@@ -5,14 +5,21 @@
 #include <cstring>
 #include <string_view>
 
+#include "command_line.h"
 #include "midi_struct.h"
 #include "midiparse.h"
 #include "misc.h"
+#include "output_file.h"
+#include "platform.h"
+#include "streams.h"
+#include "trace.h"
 
 MidiInfo in_midi_info;
 MidiFileReadingInfo mInfo;
 bool isEndMidiFile = false;
 bool isFirstWriteAtTrack = true;
+std::FILE* f_input = nullptr;
+std::FILE* f_output = nullptr;
 
 namespace {
 
@@ -41,6 +48,8 @@ constexpr std::uint8_t write_del_lo[kHeaderLength] = {0x00, 0x48, 0x05, 0x7F, 0x
 constexpr const std::uint8_t* kSysExHeader[kCommandCount] = {
     write_add_up, write_add_lo, write_del_ul, write_del_up, write_del_lo,
 };
+constexpr std::string_view kCommandName[kCommandCount] = {"ADD_UP", "ADD_LO", "DEL_UL", "DEL_UP",
+                                                          "DEL_LO"};
 constexpr TraceText kCommandTrace[kCommandCount] = {
     traceText("COM ADD_UP"), traceText("COM ADD_LO"), traceText("COM DEL_UL"),
     traceText("COM DEL_UP"), traceText("COM DEL_LO"),
@@ -55,16 +64,34 @@ constexpr std::uint64_t kFirstTrackLengthOffset = 18;
 // A chunk's tag and length field precede its data.
 constexpr std::uint32_t kChunkHeaderLength = 8;
 
-constexpr std::string_view kUsage =
-    "usage: lyric2sysex input.mid output.mid\n"
-    "Copies a Standard MIDI File, replacing the lyric commands in its Text and Lyric events\n"
-    "($ADD_UP$ $ADD_HI$ $ADD_LO$ $DEL_UL$ $DEL_HL$ $DEL_UP$ $DEL_HI$ $DEL_LO$) by SysEx events,\n"
-    "and prints a line for every event and every command. See lyric2sysex(1).\n";
+constexpr std::uint8_t kHeaderTag[4] = {'M', 'T', 'h', 'd'};
+
+// What the scan adds to the conversion's records: the time of the event in its track, for the
+// listing, and the number of commands converted.
+std::uint64_t track_ticks = 0;
+std::uint32_t commands_found = 0;
+bool listing = false;
+
+// Where the track index failed: the chunk at fault.
+const char* index_fault = nullptr;
+FaultPlace index_fault_place{};
+
+[[noreturn]] void errexitAt(const char* message, FaultPlace place) {
+    traceFailure(message, place);
+    platformDiscardOutput();
+    traceFlushed();
+    std::_Exit(EXIT_FAILURE);
+}
+
+// A failure of the event being scanned.
+[[noreturn]] void errexitInEvent(const char* message) {
+    errexitAt(message, FaultPlace{mInfo.current_track_num + 1, mInfo.pos_in_event_next});
+}
 
 inline std::uint8_t readEventByte() {
     const int byte = readInputByte();
     if (byte < 0) {
-        errexit("unexpected end of file");
+        errexitInEvent("unexpected end of file");
     }
     return static_cast<std::uint8_t>(byte);
 }
@@ -102,7 +129,7 @@ std::uint32_t currentTrackEnd() {
 std::uint32_t inputOffset32() {
     const std::uint64_t offset = inputOffset();
     if (offset > UINT32_MAX) {
-        errexit("unexpected end of file");
+        errexitInEvent("unexpected end of file");
     }
     return static_cast<std::uint32_t>(offset);
 }
@@ -115,26 +142,13 @@ std::uint32_t outputOffset32() {
     return static_cast<std::uint32_t>(offset);
 }
 
-void appendDecimal(char*& cursor, std::uint32_t value) {
-    char digits[10];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (count > 0) {
-        *cursor++ = digits[--count];
-    }
-}
-
 // "ME %02X, size=%d", without a format string to parse for every meta event.
 void traceMetaEvent(std::uint8_t type, std::uint32_t size) {
     constexpr char kHex[] = "0123456789ABCDEF";
     char line[32] = {'M', 'E', ' ', kHex[type >> 4], kHex[type & 0x0F], ',', ' ', 's', 'i',
                      'z', 'e', '='};
-    char* cursor = line + 12;
-    appendDecimal(cursor, size);
-    traceLine(std::string_view(line, static_cast<std::size_t>(cursor - line)));
+    const char* end = appendDecimal(line + 12, size);
+    traceLine(std::string_view(line, static_cast<std::size_t>(end - line)));
 }
 
 void skipSysExEvent() {
@@ -179,14 +193,17 @@ void writeTrackLength() {
 }
 
 void finishTrack() {
-    if (!isFirstWriteAtTrack) {
+    if (!isFirstWriteAtTrack && !listing) {
         writeTrackLength();
     }
     ++mInfo.current_track_num;
     mInfo.diff_track = 0;
     isFirstWriteAtTrack = true;
+    track_ticks = 0;
     if (mInfo.current_track_num == in_midi_info.header.track_number) {
         isEndMidiFile = true;
+        // A failure of the final copy belongs to the last event scanned.
+        --mInfo.current_track_num;
         writeFinalize();
         return;
     }
@@ -209,24 +226,16 @@ bool matchesCommand(const std::uint8_t* text, std::size_t command) {
 // Conversions that would corrupt the output are refused before anything of the event is written.
 void refuseUnsafeCommand(COMMAND active_com, std::uint32_t payload_length) {
     if (mInfo.pos_in_after_event > currentTrackEnd()) {
-        errexit("text event runs past end of track");
+        errexitInEvent("text event runs past end of track");
     }
     if (isAddCommand(active_com) && std::uint64_t{payload_length} * 2 + 7 > kMaxVariableLength) {
-        errexit("text too long");
-    }
-    // Tracks declared over 2 GiB long make the index step backwards; the copy cursor may then
-    // already lie beyond the track.
-    const std::uint32_t copy_start =
-        isFirstWriteAtTrack ? in_midi_info.track[mInfo.current_track_num].start_position
-                            : mInfo.pos_in_event_next;
-    if (mInfo.pos_in_after_com > copy_start) {
-        errexit("track overlaps previous track");
+        errexitInEvent("text too long");
     }
 }
 
 void copyEnsured(std::uint64_t end) {
     if (!copyInputTo(end)) {
-        errexit("unexpected end of file");
+        errexitInEvent("unexpected end of file");
     }
 }
 
@@ -268,18 +277,64 @@ void writeSysExHead(COMMAND active_com, std::uint32_t sysex_length) {
     writeOutputBytes(head, 1 + length_field_size + kHeaderLength);
 }
 
-}  // namespace
-
-void errexit() {
-    traceLine("ERR");
-    discardOutputFile();
-    traceFlushed();
-    std::_Exit(1);
+// The command's line of the listing; the input stands on the first payload byte.
+void listCommand(COMMAND active_com, std::uint32_t payload_length) {
+    traceListed(mInfo.current_track_num + 1, track_ticks, kCommandName[active_com],
+                isAddCommand(active_com));
+    if (isAddCommand(active_com)) {
+        std::uint8_t text[512];
+        while (payload_length > 0) {
+            const std::uint32_t count = payload_length < sizeof text ? payload_length : sizeof text;
+            for (std::uint32_t i = 0; i < count; ++i) {
+                text[i] = readEventByte();
+            }
+            traceListedText(text, count);
+            payload_length -= count;
+        }
+    }
+    traceListedEnd();
 }
 
+// The header chunk: its tag, then the format and the track count.
+void readHeader() {
+    std::uint8_t tag[4];
+    if (!readInputBytes(tag, sizeof tag) || std::memcmp(tag, kHeaderTag, sizeof tag) != 0) {
+        errexit("not a MIDI file");
+    }
+    if (!mReadHeaderAndTrack()) {
+        errexit("unexpected end of file");
+    }
+    if (in_midi_info.header.track_number > kMaxTracks) {
+        errexit("too many tracks");
+    }
+    if (in_midi_info.header.track_number == 0) {
+        errexit("no tracks");
+    }
+    if (!mReadTrackPosition()) {
+        errexitAt(index_fault, index_fault_place);
+    }
+}
+
+// Opens the input, reads its header and track index, and scans it.
+void scanFile(const char* input_path, const char* output_path) {
+    openInputFile(input_path);
+    if (output_path != nullptr) {
+        if (isInputFile(output_path)) {
+            errexit("input and output are the same file");
+        }
+        openOutputFile(output_path);
+    }
+    if (inputSize() > UINT32_MAX) {
+        errexit("file too large");
+    }
+    readHeader();
+    mProcess();
+}
+
+}  // namespace
+
 void errexit(const char* message) {
-    traceLine(message);
-    errexit();
+    errexitAt(message, FaultPlace{});
 }
 
 void readVariableLength(VariableLengthInfo* vinfo) {
@@ -289,7 +344,7 @@ void readVariableLength(VariableLengthInfo* vinfo) {
     do {
         // A fifth byte: the fourth still had its continuation bit set.
         if (count == 4) {
-            errexit();
+            errexitInEvent("variable-length number too long");
         }
         byte = readEventByte();
         value = (value << 7) | (byte & 0x7F);
@@ -301,10 +356,6 @@ void readVariableLength(VariableLengthInfo* vinfo) {
 
 void convertSizeToVariableLength(std::uint32_t input_size, std::uint8_t* var,
                                  std::uint8_t* var_len) {
-    // A fifth byte would not fit the caller's buffer.
-    if (input_size > kMaxVariableLength) {
-        errexit();
-    }
     std::uint8_t count = 1;
     while (count < 4 && (input_size >> (7 * count)) != 0) {
         ++count;
@@ -328,11 +379,15 @@ bool mReadHeaderAndTrack() {
     return true;
 }
 
+// Every track must begin at or after the end of the one before it: a length that stepped the
+// index backwards would make the scan pass over the same bytes again and again.
 bool mReadTrackPosition() {
     const std::uint32_t count = in_midi_info.header.track_number;
     seekInput(kFirstTrackLengthOffset);
     for (std::uint32_t i = 0; i < count; ++i) {
         MidiTrack& track = in_midi_info.track[i];
+        index_fault_place = FaultPlace{i + 1, inputOffset() - kChunkHeaderLength + 4};
+        index_fault = "unexpected end of file";
         if (!readChunkLength(track.data_length)) {
             return false;
         }
@@ -341,7 +396,11 @@ bool mReadTrackPosition() {
             break;
         }
         // Over the track's data and the next chunk's tag.
-        if (!seekInputBy(track.data_length + 4)) {
+        const std::uint64_t track_end =
+            std::uint64_t{track.start_position} + kChunkHeaderLength + track.data_length;
+        if (!seekInputBy(track.data_length + 4) || inputOffset() - 4 < track_end) {
+            index_fault = "track overlaps previous track";
+            index_fault_place = FaultPlace{i + 2, inputOffset() - 4};
             return false;
         }
     }
@@ -363,6 +422,7 @@ void mSearchTxtEvent() {
     VariableLengthInfo delta;
     readVariableLength(&delta);
     mInfo.len_event_delta = delta.byte_length;
+    track_ticks += delta.value;
     const std::uint8_t first = readEventByte();
     bool is_text_candidate = false;
     if (first == 0xF0 || first == 0xF7) {
@@ -383,8 +443,15 @@ void mSearchTxtEvent() {
     finishTrack();
 }
 
+// Copies the rest of the input: the end of the last track, and whatever the file holds after
+// it (further chunks, a second song), which is not the converter's to drop.
 void writeFinalize() {
-    copyEnsured(mInfo.pos_in_after_event);
+    if (mInfo.pos_in_after_event > inputSize()) {
+        errexitInEvent("unexpected end of file");
+    }
+    if (!listing && !copyInputToEnd()) {
+        errexit("file can't read");
+    }
 }
 
 void mJudgeTextEvent() {
@@ -406,12 +473,14 @@ void mJudgeTextEvent() {
 }
 
 void writeSysExEvent(COMMAND active_com) {
-    if (active_com >= COM_NOMATCH) {
-        errexit();
-    }
     traceLine(kCommandTrace[active_com]);
+    ++commands_found;
     const std::uint32_t payload_length = mInfo.len_event_data_size - kCommandLength;
     refuseUnsafeCommand(active_com, payload_length);
+    if (listing) {
+        listCommand(active_com, payload_length);
+        return;
+    }
     copyUpToTextEvent();
 
     const std::uint32_t sysex_length = isAddCommand(active_com) ? payload_length * 2 + 7 : 7;
@@ -428,54 +497,37 @@ void writeSysExEvent(COMMAND active_com) {
     const std::uint32_t sysex_size = 1 + mInfo.len_out_event_var_size + sysex_length;
     mInfo.diff_track += std::int64_t{sysex_size} - std::int64_t{text_size};
     if (mInfo.diff_track > kMaxTrackGrowth) {
-        errexit();
+        errexitInEvent("file too large");
     }
     mInfo.pos_in_after_com = mInfo.pos_in_event_next + mInfo.len_event_delta +
                              mInfo.len_event_var_size + mInfo.len_event_data_size + 2;
-    if (mInfo.pos_in_after_com != mInfo.pos_in_after_event) {
-        traceLine("no match pos calc");
-        errexit();
-    }
     seekCopy(mInfo.pos_in_after_com);
     seekInput(mInfo.pos_in_after_com);
 }
 
-int main(int argc, char* argv[]) {
-    setUpTrace();
-    if (argc > 1 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
-        std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
-        return traceFlushed() ? EXIT_SUCCESS : EXIT_FAILURE;
+int convertFile(const char* input_path, const char* output_path) {
+    scanFile(input_path, output_path);
+    if (!inputUnchanged()) {
+        errexit("input changed during conversion");
     }
-    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
-        std::puts("lyric2sysex " LYRIC2SYSEX_VERSION);
-        return traceFlushed() ? EXIT_SUCCESS : EXIT_FAILURE;
-    }
-    if (argc <= 1) {
-        std::puts("no input files");
-        return 2;
-    }
-    if (argc <= 2) {
-        std::puts("no output files");
-        return 2;
-    }
-    openInputFile(argv[1]);
-    refuseSameFile(argv[2]);
-    openOutputFile(argv[2]);
-    refuseLargeInput();
-    if (!mReadHeaderAndTrack() || in_midi_info.header.track_number > kMaxTracks) {
-        errexit();
-    }
-    if (in_midi_info.header.track_number == 0) {
-        errexit("no tracks");
-    }
-    if (!mReadTrackPosition()) {
-        errexit();
-    }
-    mProcess();
-    // A trace that could not be written is a failed run too; nothing is replaced then.
     if (!traceFlushed()) {
-        errexit();
+        errexit("file can't write");
     }
     commitOutputFile();
+    traceConverted(commands_found);
+    return traceFlushed() ? EXIT_SUCCESS : EXIT_FAILURE;
+}
+
+int listFile(const char* input_path) {
+    listing = true;
+    scanFile(input_path, nullptr);
+    if (!traceFlushed()) {
+        errexit("file can't write");
+    }
     return EXIT_SUCCESS;
+}
+
+int main(int argc, char* argv[]) {
+    platformStart(&argc, &argv);
+    return runCommandLine(argc, argv);
 }

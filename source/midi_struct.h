@@ -62,10 +62,13 @@ extern bool isFirstWriteAtTrack;
 extern std::FILE* f_input;
 extern std::FILE* f_output;
 
-// Ends the run with "ERR"; the output path is left as it was before the run.
-[[noreturn]] void errexit();
-// Prints the message first.
+// Ends the run with the message and "ERR"; the output path is left as it was before the run.
 [[noreturn]] void errexit(const char* message);
+
+// The conversion of one file, and the listing of its commands; each returns the exit status of
+// a completed run and ends the process on failure.
+int convertFile(const char* input_path, const char* output_path);
+int listFile(const char* input_path);
 
 bool mReadHeaderAndTrack();
 bool mReadTrackPosition();

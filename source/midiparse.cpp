@@ -1,6 +1,6 @@
 #include "midiparse.h"
 
-#include "misc.h"
+#include "trace.h"
 
 MidiAnalysisStatus analyzed_status = {START_ANALYSIS, MSG_NOTHING};
 

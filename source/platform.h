@@ -1,0 +1,68 @@
+// What differs between operating systems, and nothing else: how files are opened, identified,
+// replaced and made durable, how a run is cleaned up when interrupted, how standard output is set
+// up and how the program's arguments arrive. One file per family implements it
+// (platform_posix.cpp, platform_windows.cpp); the conversion itself is plain stdio code.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+// Called once, first: standard output binary, interrupts and the signals that must not end a run
+// taken care of, the arguments as UTF-8 (the strings live as long as the process).
+void platformStart(int* argc, char*** argv);
+bool platformStdoutIsTerminal();
+
+// A byte from a stream that only this thread reads, without taking the stream's lock.
+inline int platformGetByte(std::FILE* stream) {
+#ifdef _WIN32
+    return _getc_nolock(stream);
+#else
+    return getc_unlocked(stream);
+#endif
+}
+
+inline bool platformIsPathSeparator(char c) {
+#ifdef _WIN32
+    return c == '/' || c == '\\';
+#else
+    return c == '/';
+#endif
+}
+
+inline bool platformSeek(std::FILE* stream, std::uint64_t offset) {
+#ifdef _WIN32
+    return _fseeki64(stream, static_cast<long long>(offset), SEEK_SET) == 0;
+#else
+    return fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+// Tells two names of one file apart from two files, and a file from itself changed.
+struct FileIdentity {
+    std::uint64_t device;  // Windows: the volume serial number
+    std::uint64_t file;    // Windows: the file index
+    std::uint64_t size;
+    std::int64_t modified_ns;
+    std::int64_t changed_ns;
+};
+
+// Opens an existing regular file for binary reading; nullptr for anything else.
+std::FILE* platformOpenInput(const char* path, FileIdentity* identity);
+bool platformIdentify(std::FILE* file, FileIdentity* identity);
+// Whether the path names the file of this identity (through any link or other spelling).
+bool platformIsSameFile(const char* path, const FileIdentity& identity);
+bool platformIsDirectory(const char* path);
+
+// The output. Until it is committed, the output path is as it was before the run: a new file is
+// written under another name (or unnamed) and put in place at the end. Paths that are not
+// regular files (devices, pipes) are written directly.
+std::FILE* platformCreateOutput(const char* path);
+// Flushes the data to the disk and puts the file in place; false when anything of that fails,
+// and the output path is then as it was.
+bool platformCommitOutput();
+// Removes whatever a failed run created. Safe to call at any time, also when nothing was created.
+void platformDiscardOutput();
+
+// Runs program(argc, argv) in a process of its own and returns its exit status, or -1 when it
+// could not be run or did not end by itself.
+int platformRunApart(int (*program)(int, char**), int argc, char** argv);

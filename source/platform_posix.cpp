@@ -1,0 +1,472 @@
+// The platform layer of Linux, macOS and the other POSIX systems, WebAssembly's among them.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "platform.h"
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
+
+#ifdef __APPLE__
+#define MODIFIED_TIME st_mtimespec
+#define CHANGED_TIME st_ctimespec
+#else
+#define MODIFIED_TIME st_mtim
+#define CHANGED_TIME st_ctim
+#endif
+
+// Unnamed temporary files need O_TMPFILE (Linux) and /proc to link them; elsewhere, and in the
+// build that proves the other path, the output is first a hidden named file.
+#if defined(O_TMPFILE) && !defined(LYRIC2SYSEX_NO_TMPFILE)
+#define UNNAMED_OUTPUT_FILES 1
+#endif
+
+namespace {
+
+// Where the output goes: written directly (a device, a pipe, a descriptor named under /proc),
+// into an unnamed file that is linked into place at the end, or into a hidden named one.
+enum OutputMode { OUTPUT_DIRECT, OUTPUT_UNNAMED, OUTPUT_NAMED };
+
+// Signals that end a run by default and may come from outside: each removes the hidden file.
+constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGUSR1,
+                                  SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
+
+struct OutputState {
+    OutputMode mode;
+    std::FILE* stream;
+    char target_path[PATH_MAX];  // the output path with symbolic links followed
+    const char* target_name;     // its last component
+    int directory_fd;            // the directory that holds it, for every *at() call
+    bool target_exists;
+    int target_fd;  // the existing file, opened for writing to prove that it may be replaced
+    struct stat target_status;
+    char temp_name[NAME_MAX + 1];
+} output = {OUTPUT_DIRECT, nullptr, {}, nullptr, -1, false, -1, {}, {}};
+
+volatile std::sig_atomic_t temp_name_in_use = 0;
+
+void removeTempOnSignal(int signal_number) {
+    if (temp_name_in_use != 0) {
+        unlinkat(output.directory_fd, output.temp_name, 0);
+    }
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+void setSignalsBlocked(bool blocked) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal_number : kEndingSignals) {
+        sigaddset(&set, signal_number);
+    }
+    sigprocmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+}
+
+void fillIdentity(const struct stat& status, FileIdentity* identity) {
+    identity->device = static_cast<std::uint64_t>(status.st_dev);
+    identity->file = static_cast<std::uint64_t>(status.st_ino);
+    identity->size = static_cast<std::uint64_t>(status.st_size);
+    identity->modified_ns = static_cast<std::int64_t>(status.MODIFIED_TIME.tv_sec) * 1000000000 +
+                            status.MODIFIED_TIME.tv_nsec;
+    identity->changed_ns = static_cast<std::int64_t>(status.CHANGED_TIME.tv_sec) * 1000000000 +
+                           status.CHANGED_TIME.tv_nsec;
+}
+
+bool startsWith(const char* text, const char* prefix) {
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// Links under /proc and /dev/fd name open descriptors, not paths: following one by hand would
+// find a pipe or a deleted file's old name.
+bool isDescriptorPath(const char* path) {
+    return startsWith(path, "/proc/") || startsWith(path, "/dev/fd/");
+}
+
+// The length of the directory part of a path, its last slash included.
+std::size_t directoryLength(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
+}
+
+enum Resolution { RESOLVED, RESOLVE_DIRECT, RESOLVE_FAILED };
+
+// Follows symbolic links in the last component of the output path, so that the file a plain
+// write would reach is the one replaced, even when the link dangles.
+Resolution resolveOutputPath(const char* path) {
+    const std::size_t path_length = std::strlen(path);
+    if (path_length >= sizeof output.target_path) {
+        return RESOLVE_FAILED;
+    }
+    std::memcpy(output.target_path, path, path_length + 1);
+    for (int hops = 0; hops < 40; ++hops) {
+        if (isDescriptorPath(output.target_path)) {
+            return RESOLVE_DIRECT;
+        }
+        struct stat status;
+        if (lstat(output.target_path, &status) != 0) {
+            return errno == ENOENT ? RESOLVED : RESOLVE_FAILED;
+        }
+        if (!S_ISLNK(status.st_mode)) {
+            return RESOLVED;
+        }
+        char link[PATH_MAX];
+        const ssize_t length = readlink(output.target_path, link, sizeof link);
+        if (length < 0 || static_cast<std::size_t>(length) >= sizeof link) {
+            return RESOLVE_FAILED;
+        }
+        link[length] = '\0';
+        const std::size_t keep = link[0] == '/' ? 0 : directoryLength(output.target_path);
+        if (keep + static_cast<std::size_t>(length) >= sizeof output.target_path) {
+            return RESOLVE_FAILED;
+        }
+        std::memcpy(output.target_path + keep, link, static_cast<std::size_t>(length) + 1);
+    }
+    return RESOLVE_FAILED;
+}
+
+bool openTargetDirectory() {
+    const std::size_t length = directoryLength(output.target_path);
+    output.target_name = output.target_path + length;
+    char directory[PATH_MAX] = ".";
+    if (length != 0) {
+        std::memcpy(directory, output.target_path, length);
+        directory[length] = '\0';
+    }
+    output.directory_fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return output.directory_fd >= 0;
+}
+
+// ".name.XXXXXX" beside the output, shortened so that it fits a file name of 255 bytes.
+void makeTempName(unsigned attempt) {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned long mix = static_cast<unsigned long>(getpid()) * 2654435761u ^
+                        static_cast<unsigned long>(std::time(nullptr)) ^ attempt * 40503u;
+    char suffix[7];
+    for (char& letter : suffix) {
+        letter = kLetters[mix % 36];
+        mix = mix / 36 + attempt;
+    }
+    suffix[6] = '\0';
+    const int room = static_cast<int>(sizeof output.temp_name) - 1 - 9;
+    std::snprintf(output.temp_name, sizeof output.temp_name, ".%.*s.%s", room, output.target_name,
+                  suffix);
+}
+
+// Runs create(temp_name) under fresh names until one is free; the name is marked in use, with
+// the signals held off, before a handler could miss it.
+template <typename Create>
+bool createUnderTempName(Create create) {
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        makeTempName(attempt);
+        setSignalsBlocked(true);
+        const bool created = create(output.temp_name);
+        temp_name_in_use = created ? 1 : 0;
+        setSignalsBlocked(false);
+        if (created) {
+            return true;
+        }
+        if (errno != EEXIST) {
+            return false;
+        }
+    }
+    return false;
+}
+
+// A new file takes 0666 less the umask from the kernel, so that a default ACL of the directory
+// applies as it would to a shell's redirection; a file that replaces another starts private and
+// takes the other's attributes before it is put in place.
+mode_t creationMode() {
+    return output.target_exists ? 0600 : 0666;
+}
+
+int createNamedFile() {
+    int fd = -1;
+    createUnderTempName([&fd](const char* name) {
+        fd = openat(output.directory_fd, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                    creationMode());
+        return fd >= 0;
+    });
+    output.mode = OUTPUT_NAMED;
+    return fd;
+}
+
+#ifdef UNNAMED_OUTPUT_FILES
+void procPath(int fd, char (&path)[32]) {
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+}
+
+// Where the file system refuses unnamed files, or /proc is missing so that one could never be
+// linked, the output is a named file instead.
+int createTemporaryFile() {
+    const int fd =
+        openat(output.directory_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, creationMode());
+    if (fd >= 0) {
+        char path[32];
+        procPath(fd, path);
+        if (access(path, F_OK) == 0) {
+            output.mode = OUTPUT_UNNAMED;
+            return fd;
+        }
+        close(fd);
+    }
+    return createNamedFile();
+}
+
+// Gives the unnamed file a name: the output path itself when it is new, else a hidden name that
+// is then renamed onto the output path.
+bool linkUnnamedFile(int fd) {
+    char path[32];
+    procPath(fd, path);
+    if (!output.target_exists) {
+        if (linkat(AT_FDCWD, path, output.directory_fd, output.target_name, AT_SYMLINK_FOLLOW) ==
+            0) {
+            return true;
+        }
+        if (errno != EEXIST) {
+            return false;
+        }
+    }
+    return createUnderTempName([&path](const char* name) {
+        return linkat(AT_FDCWD, path, output.directory_fd, name, AT_SYMLINK_FOLLOW) == 0;
+    });
+}
+#else
+int createTemporaryFile() {
+    return createNamedFile();
+}
+
+bool linkUnnamedFile(int) {
+    return false;
+}
+#endif
+
+#ifdef __linux__
+// Extended attributes, POSIX ACLs among them. Names the file system or the process may not set
+// (another file system's, privileged namespaces) are left behind, as cp -p leaves them.
+bool copyExtendedAttributes(int from, int to) {
+    static char names[64 * 1024];
+    static char value[64 * 1024];
+    const ssize_t length = flistxattr(from, names, sizeof names);
+    if (length < 0) {
+        return errno == ENOTSUP;
+    }
+    for (const char* name = names; name < names + length; name += std::strlen(name) + 1) {
+        const ssize_t size = fgetxattr(from, name, value, sizeof value);
+        if (size < 0 || (fsetxattr(to, name, value, static_cast<std::size_t>(size), 0) != 0 &&
+                         errno != ENOTSUP && errno != EPERM)) {
+            return false;
+        }
+    }
+    return true;
+}
+#else
+bool copyExtendedAttributes(int, int) {
+    return true;
+}
+#endif
+
+// Owner and group where the process may set them; set-user-ID and set-group-ID only when both
+// were kept, as cp -p and install do; then the permission bits and the extended attributes.
+bool takeTargetAttributes(int fd) {
+    const struct stat& old = output.target_status;
+    struct stat now;
+    if (fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) {
+        return false;
+    }
+    if (fstat(fd, &now) != 0) {
+        return false;
+    }
+    const bool owner_kept = now.st_uid == old.st_uid && now.st_gid == old.st_gid;
+    const mode_t mode = old.st_mode & (owner_kept ? 07777 : 01777);
+    return fchmod(fd, mode) == 0 && copyExtendedAttributes(output.target_fd, fd);
+}
+
+bool isRegularFile(int fd) {
+    struct stat status;
+    return fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+bool closeStream() {
+    const bool closed = std::fclose(output.stream) == 0;
+    output.stream = nullptr;
+    return closed;
+}
+
+// Puts a finished temporary file in place of the output path and makes that durable.
+bool placeOutput(int fd) {
+    if (output.target_exists && !takeTargetAttributes(fd)) {
+        return false;
+    }
+    if (fsync(fd) != 0) {
+        return false;
+    }
+    if (output.mode == OUTPUT_UNNAMED && !linkUnnamedFile(fd)) {
+        return false;
+    }
+    const bool linked_as_target = output.mode == OUTPUT_UNNAMED && temp_name_in_use == 0;
+    if (!closeStream()) {
+        if (linked_as_target) {
+            unlinkat(output.directory_fd, output.target_name, 0);
+        }
+        return false;
+    }
+    if (!linked_as_target && renameat(output.directory_fd, output.temp_name, output.directory_fd,
+                                      output.target_name) != 0) {
+        return false;
+    }
+    temp_name_in_use = 0;
+    return fsync(output.directory_fd) == 0;
+}
+
+}  // namespace
+
+void platformStart(int*, char***) {
+    // A closed pipe or a file size limit must fail the run through its ordinary path, with its
+    // message, rather than end it silently.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    for (const int signal_number : kEndingSignals) {
+        struct sigaction inherited;
+        // A signal ignored by the caller, as under nohup, stays ignored.
+        if (sigaction(signal_number, nullptr, &inherited) == 0 && inherited.sa_handler != SIG_IGN) {
+            struct sigaction action {};
+            action.sa_handler = removeTempOnSignal;
+            sigaction(signal_number, &action, nullptr);
+        }
+    }
+#ifdef __EMSCRIPTEN__
+    // The in-memory file system starts with a umask that would leave the output unreadable.
+    umask(022);
+#endif
+}
+
+bool platformStdoutIsTerminal() {
+    return isatty(STDOUT_FILENO) != 0;
+}
+
+// Without O_NONBLOCK, opening a FIFO would wait here for a writer.
+std::FILE* platformOpenInput(const char* path, FileIdentity* identity) {
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat status;
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    fillIdentity(status, identity);
+    std::FILE* stream = fdopen(fd, "rb");
+    if (stream == nullptr) {
+        close(fd);
+    }
+    return stream;
+}
+
+bool platformIdentify(std::FILE* file, FileIdentity* identity) {
+    struct stat status;
+    if (fstat(fileno(file), &status) != 0) {
+        return false;
+    }
+    fillIdentity(status, identity);
+    return true;
+}
+
+bool platformIsSameFile(const char* path, const FileIdentity& identity) {
+    struct stat status;
+    return stat(path, &status) == 0 &&
+           static_cast<std::uint64_t>(status.st_dev) == identity.device &&
+           static_cast<std::uint64_t>(status.st_ino) == identity.file;
+}
+
+bool platformIsDirectory(const char* path) {
+    struct stat status;
+    return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+std::FILE* platformCreateOutput(const char* path) {
+    const Resolution resolution = resolveOutputPath(path);
+    if (resolution == RESOLVE_FAILED) {
+        return nullptr;
+    }
+    struct stat& status = output.target_status;
+    output.target_exists = resolution == RESOLVED && stat(output.target_path, &status) == 0;
+    if (output.target_exists && S_ISDIR(status.st_mode)) {
+        return nullptr;
+    }
+    if (resolution == RESOLVE_DIRECT || (output.target_exists && !S_ISREG(status.st_mode))) {
+        output.mode = OUTPUT_DIRECT;
+        output.stream = std::fopen(path, "wb");
+        return output.stream;
+    }
+    // A plain write would be refused; so is a replacement.
+    if (output.target_exists) {
+        output.target_fd = open(output.target_path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (output.target_fd < 0) {
+            return nullptr;
+        }
+    }
+    if (!openTargetDirectory()) {
+        return nullptr;
+    }
+    const int fd = createTemporaryFile();
+    if (fd < 0) {
+        return nullptr;
+    }
+    output.stream = fdopen(fd, "wb");
+    if (output.stream == nullptr) {
+        close(fd);
+    }
+    return output.stream;
+}
+
+bool platformCommitOutput() {
+    const int fd = fileno(output.stream);
+    if (output.mode == OUTPUT_DIRECT) {
+        // A device or a pipe has nothing to sync; a file reached through /proc has.
+        const bool synced = !isRegularFile(fd) || fsync(fd) == 0;
+        return closeStream() && synced;
+    }
+    // From here on the run either completes or fails; a signal must not split the two.
+    setSignalsBlocked(true);
+    const bool placed = placeOutput(fd);
+    if (!placed) {
+        platformDiscardOutput();
+    }
+    setSignalsBlocked(false);
+    return placed;
+}
+
+void platformDiscardOutput() {
+    if (temp_name_in_use != 0) {
+        unlinkat(output.directory_fd, output.temp_name, 0);
+        temp_name_in_use = 0;
+    }
+}
+
+int platformRunApart(int (*program)(int, char**), int argc, char** argv) {
+    const pid_t child = fork();
+    if (child < 0) {
+        return -1;
+    }
+    if (child == 0) {
+        _exit(program(argc, argv));
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
