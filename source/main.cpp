@@ -395,14 +395,20 @@ bool mReadTrackPosition() {
         if (i >= count - 1) {
             break;
         }
-        // Over the track's data and the next chunk's tag.
-        const std::uint64_t track_end =
-            std::uint64_t{track.start_position} + kChunkHeaderLength + track.data_length;
-        if (!seekInputBy(track.data_length + 4) || inputOffset() - 4 < track_end) {
+        // Over the track's data and the next chunk's tag: a signed 32-bit step, which a length
+        // of 2 GiB or more turns backwards.
+        const std::int64_t next_length_field = std::int64_t{track.start_position} +
+                                               kChunkHeaderLength +
+                                               static_cast<std::int32_t>(track.data_length + 4);
+        const std::int64_t next_start = next_length_field - 4;
+        if (next_start <
+            std::int64_t{track.start_position} + kChunkHeaderLength + track.data_length) {
             index_fault = "track overlaps previous track";
-            index_fault_place = FaultPlace{i + 2, inputOffset() - 4};
+            index_fault_place =
+                FaultPlace{i + 2, next_start < 0 ? 0 : static_cast<std::uint64_t>(next_start)};
             return false;
         }
+        seekInput(static_cast<std::uint64_t>(next_length_field));
     }
     // Onto the last byte of the last track: a length over 2 GiB steps backwards and may fail.
     return seekInputBy(in_midi_info.track[count - 1].data_length - 1);
