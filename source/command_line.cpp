@@ -146,11 +146,12 @@ int convertFolder(const Arguments& arguments, char* program) {
             return EXIT_FAILURE;
         }
         const int result = platformRunApart(runCommandLine, count + 1, child);
-        if (result == -1) {
-            std::printf("%s: conversion did not finish\n", arguments.paths[i]);
-        }
         if (result != EXIT_SUCCESS) {
             status = EXIT_FAILURE;
+        }
+        // A process that printed its reason ended with EXIT_FAILURE; any other end has none.
+        if (result != EXIT_SUCCESS && result != EXIT_FAILURE) {
+            std::printf("%s: conversion did not finish\n", arguments.paths[i]);
         }
     }
     return exitAfterPrinting(status);

@@ -57,7 +57,6 @@ constexpr TraceText kCommandTrace[kCommandCount] = {
 
 // The largest value a four-byte variable-length number holds.
 constexpr std::uint32_t kMaxVariableLength = 0x0FFFFFFF;
-constexpr std::int64_t kMaxTrackGrowth = 0xFFFFFFFE;
 
 constexpr std::uint64_t kFormatOffset = 8;
 constexpr std::uint64_t kFirstTrackLengthOffset = 18;
@@ -145,9 +144,10 @@ std::uint32_t outputOffset32() {
 // "ME %02X, size=%d", without a format string to parse for every meta event.
 void traceMetaEvent(std::uint8_t type, std::uint32_t size) {
     constexpr char kHex[] = "0123456789ABCDEF";
-    char line[32] = {'M', 'E', ' ', kHex[type >> 4], kHex[type & 0x0F], ',', ' ', 's', 'i',
-                     'z', 'e', '='};
-    const char* end = appendDecimal(line + 12, size);
+    char line[sizeof "ME FF, size=4294967295\n"] = {
+        'M', 'E', ' ', kHex[type >> 4], kHex[type & 0x0F], ',', ' ', 's', 'i', 'z', 'e', '='};
+    char* end = appendDecimal(line + 12, size);
+    *end++ = '\n';
     traceLine(std::string_view(line, static_cast<std::size_t>(end - line)));
 }
 
@@ -155,7 +155,7 @@ void skipSysExEvent() {
     VariableLengthInfo length;
     readVariableLength(&length);
     seekInput(inputOffset() + length.value);
-    traceLine("SysEx");
+    traceLine("SysEx\n");
 }
 
 // Returns whether the event is a text candidate: a Text or a Lyric event.
@@ -253,44 +253,30 @@ void copyUpToTextEvent() {
 // Every payload byte becomes two data bytes, its high and its low nibble, so that any byte
 // value passes through the 7-bit body of a SysEx message.
 void writeNibbles(std::uint32_t payload_length) {
-    std::uint8_t pairs[512];
-    while (payload_length > 0) {
-        const std::uint32_t count =
-            payload_length < sizeof pairs / 2 ? payload_length : sizeof pairs / 2;
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const std::uint8_t byte = readEventByte();
-            pairs[2 * i] = byte >> 4;
-            pairs[2 * i + 1] = byte & 0x0F;
-        }
-        writeOutputBytes(pairs, 2 * count);
-        payload_length -= count;
+    for (std::uint32_t i = 0; i < payload_length; ++i) {
+        const std::uint8_t byte = readEventByte();
+        writeOutputByte(byte >> 4);
+        writeOutputByte(byte & 0x0F);
     }
 }
 
-// F0, the length and the command's header, written as one block.
-void writeSysExHead(COMMAND active_com, std::uint32_t sysex_length) {
-    std::uint8_t head[1 + 4 + kHeaderLength] = {0xF0};
+// F0, the length and the command's header, as one block; returns its size.
+std::size_t makeSysExHead(COMMAND active_com, std::uint32_t sysex_length, std::uint8_t* head) {
+    head[0] = 0xF0;
     std::uint8_t length_field_size = 0;
     convertSizeToVariableLength(sysex_length, head + 1, &length_field_size);
     mInfo.len_out_event_var_size = length_field_size;
     std::memcpy(head + 1 + length_field_size, kSysExHeader[active_com], kHeaderLength);
-    writeOutputBytes(head, 1 + length_field_size + kHeaderLength);
+    return 1 + length_field_size + kHeaderLength;
 }
 
 // The command's line of the listing; the input stands on the first payload byte.
 void listCommand(COMMAND active_com, std::uint32_t payload_length) {
     traceListed(mInfo.current_track_num + 1, track_ticks, kCommandName[active_com],
                 isAddCommand(active_com));
-    if (isAddCommand(active_com)) {
-        std::uint8_t text[512];
-        while (payload_length > 0) {
-            const std::uint32_t count = payload_length < sizeof text ? payload_length : sizeof text;
-            for (std::uint32_t i = 0; i < count; ++i) {
-                text[i] = readEventByte();
-            }
-            traceListedText(text, count);
-            payload_length -= count;
-        }
+    for (std::uint32_t i = 0; isAddCommand(active_com) && i < payload_length; ++i) {
+        const std::uint8_t byte = readEventByte();
+        traceListedByte(byte);
     }
     traceListedEnd();
 }
@@ -356,8 +342,9 @@ void readVariableLength(VariableLengthInfo* vinfo) {
 
 void convertSizeToVariableLength(std::uint32_t input_size, std::uint8_t* var,
                                  std::uint8_t* var_len) {
+    // The caller keeps the value within four bytes' 28 bits.
     std::uint8_t count = 1;
-    while (count < 4 && (input_size >> (7 * count)) != 0) {
+    while ((input_size >> (7 * count)) != 0) {
         ++count;
     }
     for (int i = count - 1; i >= 0; --i) {
@@ -487,10 +474,19 @@ void writeSysExEvent(COMMAND active_com) {
         listCommand(active_com, payload_length);
         return;
     }
-    copyUpToTextEvent();
-
     const std::uint32_t sysex_length = isAddCommand(active_com) ? payload_length * 2 + 7 : 7;
-    writeSysExHead(active_com, sysex_length);
+    std::uint8_t head[1 + 4 + kHeaderLength];
+    const std::size_t head_size = makeSysExHead(active_com, sysex_length, head);
+    const std::uint32_t text_size = mInfo.len_event_var_size + mInfo.len_event_data_size + 2;
+    const std::uint32_t sysex_size = 1 + mInfo.len_out_event_var_size + sysex_length;
+    mInfo.diff_track += std::int64_t{sysex_size} - std::int64_t{text_size};
+    // The track's length field has 32 bits; a track that would outgrow them is refused before
+    // anything of it is written.
+    if (in_midi_info.track[mInfo.current_track_num].data_length + mInfo.diff_track > UINT32_MAX) {
+        errexitInEvent("file too large");
+    }
+    copyUpToTextEvent();
+    writeOutputBytes(head, head_size);
     seekInput(std::uint64_t{mInfo.pos_in_event_next} + mInfo.len_event_delta +
               mInfo.len_event_var_size + 2 + kCommandLength);
     if (isAddCommand(active_com)) {
@@ -498,13 +494,6 @@ void writeSysExEvent(COMMAND active_com) {
     }
     writeOutputByte(0xF7);
     mInfo.pos_out_after_sysex = outputOffset32();
-
-    const std::uint32_t text_size = mInfo.len_event_var_size + mInfo.len_event_data_size + 2;
-    const std::uint32_t sysex_size = 1 + mInfo.len_out_event_var_size + sysex_length;
-    mInfo.diff_track += std::int64_t{sysex_size} - std::int64_t{text_size};
-    if (mInfo.diff_track > kMaxTrackGrowth) {
-        errexitInEvent("file too large");
-    }
     mInfo.pos_in_after_com = mInfo.pos_in_event_next + mInfo.len_event_delta +
                              mInfo.len_event_var_size + mInfo.len_event_data_size + 2;
     seekCopy(mInfo.pos_in_after_com);

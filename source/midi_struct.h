@@ -2,6 +2,7 @@
 // every step of the conversion shares for the whole run.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -9,6 +10,11 @@
 // entry less than it holds.
 constexpr std::uint32_t kTrackIndexSize = 1024;
 constexpr std::uint32_t kMaxTracks = kTrackIndexSize - 1;
+
+// Every block the program reads, writes or gathers at once: whole file-system blocks, so that
+// reads and writes stay aligned.
+constexpr std::size_t kBlockSize = 128 * 1024;
+static_assert(kBlockSize % 4096 == 0, "a block is a whole number of file-system blocks");
 
 struct MidiHeader {
     std::uint16_t format;
@@ -41,13 +47,14 @@ struct MidiFileReadingInfo {
     std::int64_t diff_track;         // size change of the current track so far
 };
 
+// The values count from 0 in this order; they index the command tables.
 enum COMMAND : std::uint32_t {
-    COM_ADD_UP = 0,
-    COM_ADD_LO = 1,
-    COM_DEL_UL = 2,
-    COM_DEL_UP = 3,
-    COM_DEL_LO = 4,
-    COM_NOMATCH = 5,
+    COM_ADD_UP,
+    COM_ADD_LO,
+    COM_DEL_UL,
+    COM_DEL_UP,
+    COM_DEL_LO,
+    COM_NOMATCH,
 };
 
 struct VariableLengthInfo {

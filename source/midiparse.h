@@ -4,27 +4,29 @@
 
 #include <cstdint>
 
+// The values count from 0 in this order.
 enum AnalysisStatus : std::uint32_t {
-    START_ANALYSIS = 0,    // idle: data bytes are ignored
-    WAIT_DATA1 = 1,        // a channel status byte has been seen
-    WAIT_DATA2 = 2,        // the first data byte has been seen
-    WAIT_SYSTEM_DATA = 3,  // inside system-exclusive data after F0
-    END_ANALYSIS = 4,      // the last byte completed a message
-    IGNORE_DATA = 5,       // an F7 came without an F0
+    START_ANALYSIS,    // idle: data bytes are ignored
+    WAIT_DATA1,        // a channel status byte has been seen
+    WAIT_DATA2,        // the first data byte has been seen
+    WAIT_SYSTEM_DATA,  // inside system-exclusive data after F0
+    END_ANALYSIS,      // the last byte completed a message
+    IGNORE_DATA,       // an F7 came without an F0
 };
 
+// The values count from 0 in this order; they index the trace texts.
 enum MidiEventType : std::uint32_t {
-    MSG_NOTHING = 0,
-    MSG_NOTE_ON = 1,
-    MSG_NOTE_OFF = 2,
-    MSG_PITCH = 3,
-    MSG_SYSEX = 4,
-    MSG_CC = 5,
-    MSG_PROG = 6,
-    MSG_PRESSURE = 7,
-    MSG_RPN = 8,
-    MSG_NRPN = 9,
-    MSG_POLY_PRESSURE = 10,
+    MSG_NOTHING,
+    MSG_NOTE_ON,
+    MSG_NOTE_OFF,
+    MSG_PITCH,
+    MSG_SYSEX,
+    MSG_CC,
+    MSG_PROG,
+    MSG_PRESSURE,
+    MSG_RPN,
+    MSG_NRPN,
+    MSG_POLY_PRESSURE,
 };
 
 struct MidiAnalysisStatus {

@@ -1,4 +1,4 @@
-// The output: written a block at a time, and put in place of the output path only when the
+// The output: written through a buffered stream, and put in place of the output path only when the
 // whole conversion has succeeded.
 #pragma once
 

@@ -1,40 +1,37 @@
 // What differs between operating systems, and nothing else: how files are opened, identified,
 // replaced and made durable, how a run is cleaned up when interrupted, how standard output is set
 // up and how the program's arguments arrive. One file per family implements it
-// (platform_posix.cpp, platform_windows.cpp); the conversion itself is plain stdio code.
+// (platform_posix.cpp, windows/platform_windows.cpp); the conversion itself is plain stdio code.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 // Called once, first: standard output binary, interrupts and the signals that must not end a run
 // taken care of, the arguments as UTF-8 (the strings live as long as the process).
 void platformStart(int* argc, char*** argv);
-bool platformStdoutIsTerminal();
 
-// A byte from a stream that only this thread reads, without taking the stream's lock.
-inline int platformGetByte(std::FILE* stream) {
+// The few names that differ between the C runtimes: writing a byte without taking the stream's
+// lock, seeking by a 64-bit offset, and the characters that separate the parts of a path.
 #ifdef _WIN32
-    return _getc_nolock(stream);
+#define putc_unlocked _putc_nolock
+#define fseeko _fseeki64
+using FileOffset = long long;
+constexpr char kPathSeparators[] = "/\\";
 #else
-    return getc_unlocked(stream);
+using FileOffset = off_t;
+constexpr char kPathSeparators[] = "/";
 #endif
+
+inline bool platformSeek(std::FILE* stream, std::uint64_t offset) {
+    return fseeko(stream, static_cast<FileOffset>(offset), SEEK_SET) == 0;
 }
 
 inline bool platformIsPathSeparator(char c) {
-#ifdef _WIN32
-    return c == '/' || c == '\\';
-#else
-    return c == '/';
-#endif
-}
-
-inline bool platformSeek(std::FILE* stream, std::uint64_t offset) {
-#ifdef _WIN32
-    return _fseeki64(stream, static_cast<long long>(offset), SEEK_SET) == 0;
-#else
-    return fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
+    return c != '\0' && std::strchr(kPathSeparators, c) != nullptr;
 }
 
 // Tells two names of one file apart from two files, and a file from itself changed.

@@ -145,20 +145,19 @@ bool openTargetDirectory() {
     return output.directory_fd >= 0;
 }
 
-// ".name.XXXXXX" beside the output, shortened so that it fits a file name of 255 bytes.
+// ".name.XXXXXX" beside the output, the name shortened so that the whole fits a file name of
+// 255 bytes; the letters differ from process to process and from attempt to attempt.
 void makeTempName(unsigned attempt) {
     static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    const int name_room = NAME_MAX - static_cast<int>(sizeof ".." "XXXXXX") + 1;
+    const int length = std::snprintf(output.temp_name, sizeof output.temp_name, ".%.*s.XXXXXX",
+                                     name_room, output.target_name);
     unsigned long mix = static_cast<unsigned long>(getpid()) * 2654435761u ^
                         static_cast<unsigned long>(std::time(nullptr)) ^ attempt * 40503u;
-    char suffix[7];
-    for (char& letter : suffix) {
-        letter = kLetters[mix % 36];
-        mix = mix / 36 + attempt;
+    for (char* letter = output.temp_name + length - 6; *letter != '\0'; ++letter) {
+        *letter = kLetters[mix % (sizeof kLetters - 1)];
+        mix = mix / (sizeof kLetters - 1) + attempt;
     }
-    suffix[6] = '\0';
-    const int room = static_cast<int>(sizeof output.temp_name) - 1 - 9;
-    std::snprintf(output.temp_name, sizeof output.temp_name, ".%.*s.%s", room, output.target_name,
-                  suffix);
 }
 
 // Runs create(temp_name) under fresh names until one is free; the name is marked in use, with
@@ -204,23 +203,6 @@ void procPath(int fd, char (&path)[32]) {
     std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
 }
 
-// Where the file system refuses unnamed files, or /proc is missing so that one could never be
-// linked, the output is a named file instead.
-int createTemporaryFile() {
-    const int fd =
-        openat(output.directory_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, creationMode());
-    if (fd >= 0) {
-        char path[32];
-        procPath(fd, path);
-        if (access(path, F_OK) == 0) {
-            output.mode = OUTPUT_UNNAMED;
-            return fd;
-        }
-        close(fd);
-    }
-    return createNamedFile();
-}
-
 // Gives the unnamed file a name: the output path itself when it is new, else a hidden name that
 // is then renamed onto the output path.
 bool linkUnnamedFile(int fd) {
@@ -239,40 +221,43 @@ bool linkUnnamedFile(int fd) {
         return linkat(AT_FDCWD, path, output.directory_fd, name, AT_SYMLINK_FOLLOW) == 0;
     });
 }
-#else
+#endif
+
+// Where the file system refuses unnamed files, or /proc is missing so that one could never be
+// linked, the output is a named file instead.
 int createTemporaryFile() {
+#ifdef UNNAMED_OUTPUT_FILES
+    const int fd =
+        openat(output.directory_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, creationMode());
+    if (fd >= 0) {
+        char path[32];
+        procPath(fd, path);
+        if (access(path, F_OK) == 0) {
+            output.mode = OUTPUT_UNNAMED;
+            return fd;
+        }
+        close(fd);
+    }
+#endif
     return createNamedFile();
 }
 
-bool linkUnnamedFile(int) {
-    return false;
-}
-#endif
-
+// Extended attributes, POSIX ACLs among them, where the system has them. One that the file system
+// or the process may not set (a privileged namespace, file capabilities) is left behind, as
+// cp -p leaves it, and so are owner and group.
+void copyExtendedAttributes(int from, int to) {
 #ifdef __linux__
-// Extended attributes, POSIX ACLs among them. Names the file system or the process may not set
-// (another file system's, privileged namespaces) are left behind, as cp -p leaves them.
-bool copyExtendedAttributes(int from, int to) {
     static char names[64 * 1024];
-    static char value[64 * 1024];
+    static char value[sizeof names];
     const ssize_t length = flistxattr(from, names, sizeof names);
-    if (length < 0) {
-        return errno == ENOTSUP;
-    }
     for (const char* name = names; name < names + length; name += std::strlen(name) + 1) {
         const ssize_t size = fgetxattr(from, name, value, sizeof value);
-        if (size < 0 || (fsetxattr(to, name, value, static_cast<std::size_t>(size), 0) != 0 &&
-                         errno != ENOTSUP && errno != EPERM)) {
-            return false;
+        if (size >= 0) {
+            fsetxattr(to, name, value, static_cast<std::size_t>(size), 0);
         }
     }
-    return true;
-}
-#else
-bool copyExtendedAttributes(int, int) {
-    return true;
-}
 #endif
+}
 
 // Owner and group where the process may set them; set-user-ID and set-group-ID only when both
 // were kept, as cp -p and install do; then the permission bits and the extended attributes.
@@ -287,7 +272,11 @@ bool takeTargetAttributes(int fd) {
     }
     const bool owner_kept = now.st_uid == old.st_uid && now.st_gid == old.st_gid;
     const mode_t mode = old.st_mode & (owner_kept ? 07777 : 01777);
-    return fchmod(fd, mode) == 0 && copyExtendedAttributes(output.target_fd, fd);
+    if (fchmod(fd, mode) != 0) {
+        return false;
+    }
+    copyExtendedAttributes(output.target_fd, fd);
+    return true;
 }
 
 bool isRegularFile(int fd) {
@@ -309,9 +298,11 @@ bool placeOutput(int fd) {
     if (fsync(fd) != 0) {
         return false;
     }
+#ifdef UNNAMED_OUTPUT_FILES
     if (output.mode == OUTPUT_UNNAMED && !linkUnnamedFile(fd)) {
         return false;
     }
+#endif
     const bool linked_as_target = output.mode == OUTPUT_UNNAMED && temp_name_in_use == 0;
     if (!closeStream()) {
         if (linked_as_target) {
@@ -343,14 +334,6 @@ void platformStart(int*, char***) {
             sigaction(signal_number, &action, nullptr);
         }
     }
-#ifdef __EMSCRIPTEN__
-    // The in-memory file system starts with a umask that would leave the output unreadable.
-    umask(022);
-#endif
-}
-
-bool platformStdoutIsTerminal() {
-    return isatty(STDOUT_FILENO) != 0;
 }
 
 // Without O_NONBLOCK, opening a FIFO would wait here for a writer.

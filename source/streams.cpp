@@ -1,38 +1,32 @@
 #include "streams.h"
 
+#include <algorithm>
+
 #include "output_file.h"
+#include "platform.h"
 
 StreamOffsets stream_offsets;
 
+InputBlock scan_block;
+
 namespace {
 
-constexpr std::size_t kStreamBufferSize = 128 * 1024;
-// Forward seeks up to this distance read over the bytes instead: a real seek costs a system
-// call and throws the stream's buffer away.
-constexpr std::uint64_t kReadOverLimit = 64 * 1024;
-
-char input_buffer[kStreamBufferSize];
-
-// The copy moves many short ranges, one per command: through stdio each would cost a read call,
-// so the copy keeps a block of the input of its own and its stream is used unbuffered.
-struct CopyBlock {
-    std::uint8_t bytes[kStreamBufferSize];
-    std::uint64_t offset;  // the input offset of bytes[0]
-    std::size_t filled;
-} copy_block;
-
-// The copy behind the scan reads through its own stream, so that it never moves the scan's.
+// The copy behind the scan reads through a stream of its own, so that it never moves the
+// scan's; it moves many short ranges, one per command, out of its block.
 std::FILE* f_copy = nullptr;
+InputBlock copy_block;
 FileIdentity input_identity;
 
-// Reads the block of the input that starts at the copy cursor.
-bool refillCopyBlock() {
-    if (!platformSeek(f_copy, stream_offsets.copy)) {
+bool refill(InputBlock& block, std::FILE* stream, std::uint64_t offset) {
+    if (!platformSeek(stream, offset)) {
         return false;
     }
-    copy_block.offset = stream_offsets.copy;
-    copy_block.filled = std::fread(copy_block.bytes, 1, sizeof copy_block.bytes, f_copy);
-    return copy_block.filled != 0;
+    block.offset = offset;
+    block.filled = std::fread(block.bytes, 1, sizeof block.bytes, stream);
+    if (std::ferror(stream) != 0) {
+        errexit("file can't read");
+    }
+    return block.filled != 0;
 }
 
 }  // namespace
@@ -49,7 +43,8 @@ void openInputFile(const char* path) {
         copy_identity.file != input_identity.file) {
         errexit("file can't read");
     }
-    std::setvbuf(f_input, input_buffer, _IOFBF, sizeof input_buffer);
+    // The blocks are the only buffers: a stream's own would copy every byte once more.
+    std::setvbuf(f_input, nullptr, _IONBF, 0);
     std::setvbuf(f_copy, nullptr, _IONBF, 0);
 }
 
@@ -68,23 +63,8 @@ bool inputUnchanged() {
            now.changed_ns == input_identity.changed_ns;
 }
 
-bool catchUpInput() {
-    std::uint64_t& actual = stream_offsets.input_stream;
-    const std::uint64_t wanted = stream_offsets.input;
-    if (wanted > actual && wanted - actual <= kReadOverLimit) {
-        for (; actual < wanted; ++actual) {
-            if (platformGetByte(f_input) == EOF) {
-                return false;
-            }
-        }
-    } else if (wanted != actual) {
-        if (!platformSeek(f_input, wanted)) {
-            return false;
-        }
-        actual = wanted;
-    }
-    stream_offsets.input_moved = false;
-    return true;
+bool refillScanBlock() {
+    return refill(scan_block, f_input, stream_offsets.input);
 }
 
 bool readInputBytes(std::uint8_t* bytes, std::size_t count) {
@@ -98,18 +78,17 @@ bool readInputBytes(std::uint8_t* bytes, std::size_t count) {
     return true;
 }
 
+// The copy cursor only moves forward, and the block is read from it: the block holds the cursor
+// unless the cursor has passed the block's end.
 bool copyInputTo(std::uint64_t end) {
     while (stream_offsets.copy < end) {
-        const std::uint64_t in_block = stream_offsets.copy - copy_block.offset;
-        if (stream_offsets.copy < copy_block.offset || in_block >= copy_block.filled) {
-            if (!refillCopyBlock()) {
-                return false;
-            }
-            continue;
+        if (stream_offsets.copy - copy_block.offset >= copy_block.filled &&
+            !refill(copy_block, f_copy, stream_offsets.copy)) {
+            return false;
         }
-        const std::uint64_t available = copy_block.filled - in_block;
-        const std::uint64_t wanted = end - stream_offsets.copy;
-        const auto count = static_cast<std::size_t>(wanted < available ? wanted : available);
+        const std::uint64_t in_block = stream_offsets.copy - copy_block.offset;
+        const auto count = static_cast<std::size_t>(
+            std::min(end - stream_offsets.copy, copy_block.filled - in_block));
         writeOutputBytes(copy_block.bytes + in_block, count);
         stream_offsets.copy += count;
     }

@@ -1,20 +1,25 @@
 // The two input streams of the conversion: the scan's, which reads ahead event by event, and the
-// copy's, which reads the same file behind it and moves ranges of it to the output.
+// copy's, which reads the same file behind it and moves ranges of it to the output. Each reads
+// the input a block at a time into a block of its own; a seek only moves an offset, so seeking
+// back and forth over the bytes of one event costs nothing.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 #include "midi_struct.h"
-#include "platform.h"
+
+struct InputBlock {
+    std::uint8_t bytes[kBlockSize];
+    std::uint64_t offset;  // the input offset of bytes[0]
+    std::size_t filled;
+};
+extern InputBlock scan_block;
 
 // Offsets are counted here rather than asked of the streams after every event.
 struct StreamOffsets {
-    std::uint64_t input;         // where the scan reads next
-    std::uint64_t input_stream;  // where f_input really stands, while input_moved
-    bool input_moved;            // a seek that the stream has not followed yet
-    std::uint64_t copy;          // the copy cursor
+    std::uint64_t input;  // where the scan reads next
+    std::uint64_t copy;   // the copy cursor
 };
 extern StreamOffsets stream_offsets;
 
@@ -26,32 +31,19 @@ std::uint64_t inputSize();
 // False when the input's size or times differ from what they were when it was opened.
 bool inputUnchanged();
 
-// Brings f_input to the offset of the last seek; false if the input ends before it.
-bool catchUpInput();
+// Reads the block that begins at the scan's offset; false at the end of the input.
+bool refillScanBlock();
 
-// The scan's input. A seek only records the offset: the stream follows at the next read, so
-// seeking back and forth over the bytes of one event costs nothing. A read gives the next byte,
-// or -1 at the end of the input.
+// The next byte of the scan, or -1 at the end of the input. An offset before the block wraps
+// around to a large distance, so that it is read anew too.
 inline int readInputByte() {
-    if (stream_offsets.input_moved && !catchUpInput()) {
+    if (stream_offsets.input - scan_block.offset >= scan_block.filled && !refillScanBlock()) {
         return -1;
     }
-    const int c = platformGetByte(f_input);
-    if (c == EOF) {
-        return -1;
-    }
-    ++stream_offsets.input;
-    return c;
+    return scan_block.bytes[stream_offsets.input++ - scan_block.offset];
 }
 
 inline void seekInput(std::uint64_t offset) {
-    if (offset == stream_offsets.input) {
-        return;
-    }
-    if (!stream_offsets.input_moved) {
-        stream_offsets.input_stream = stream_offsets.input;
-        stream_offsets.input_moved = true;
-    }
     stream_offsets.input = offset;
 }
 
@@ -61,7 +53,7 @@ inline std::uint64_t inputOffset() {
 
 bool readInputBytes(std::uint8_t* bytes, std::size_t count);
 
-// The copy cursor's input: copies [cursor, end) to the output; false if the input ends first.
+// Copies the input from the copy cursor up to end into the output; false if the input ends first.
 bool copyInputTo(std::uint64_t end);
 // Copies from the cursor to the end of the input.
 bool copyInputToEnd();

@@ -1,248 +1,175 @@
 #include "support.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/resource.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
 #include <sstream>
-#include <stdexcept>
+
+namespace fs = std::filesystem;
 
 namespace {
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+// A converter caught in a loop is stopped once it has printed this much.
+constexpr std::size_t kTraceLimit = 64 << 20;
+constexpr mode_t kUmask = 027;
 
-void removeTree(const std::string& path) {
-    struct stat status;
-    if (lstat(path.c_str(), &status) != 0)
-        return;
-    if (S_ISDIR(status.st_mode)) {
-        chmod(path.c_str(), 0700);
-        for (const std::string& name : listDirectory(path))
-            removeTree(path + "/" + name);
-        rmdir(path.c_str());
-    } else {
-        unlink(path.c_str());
-    }
-}
-
-}  // namespace
-
-Bytes hexBytes(std::string_view text) {
-    Bytes bytes;
-    int high = -1;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '#') {
-            while (i < text.size() && text[i] != '\n')
-                ++i;
-            continue;
-        }
-        const int digit = hexDigit(c);
-        if (digit < 0) {
-            if (high >= 0)
-                throw std::invalid_argument("odd hex digit in fixture");
-            continue;
-        }
-        if (high < 0) {
-            high = digit;
-        } else {
-            bytes.push_back(static_cast<std::uint8_t>(high << 4 | digit));
-            high = -1;
-        }
-    }
-    if (high >= 0)
-        throw std::invalid_argument("odd hex digit in fixture");
-    return bytes;
-}
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
-Bytes textBytes(std::string_view text) {
-    return Bytes(text.begin(), text.end());
-}
-
-Bytes trackChunk(const Bytes& events) {
-    const auto n = static_cast<std::uint32_t>(events.size());
-    return concat({textBytes("MTrk"),
-                   {static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16),
-                    static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)},
-                   events});
-}
-
-std::string hexString(const Bytes& bytes) {
-    std::string text;
-    char pair[4];
-    for (const std::uint8_t byte : bytes) {
-        std::snprintf(pair, sizeof pair, "%02X ", byte);
-        text += pair;
-    }
-    if (!text.empty())
-        text.pop_back();
-    return text;
-}
-
-void writeFile(const std::string& path, const Bytes& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr)
-        throw std::runtime_error("cannot create " + path);
-    const bool written =
-        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    if (std::fclose(file) != 0 || !written)
-        throw std::runtime_error("cannot write " + path);
-}
-
-Bytes readFile(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        throw std::runtime_error("cannot open " + path);
-    Bytes bytes;
-    std::uint8_t block[65536];
-    std::size_t got;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
-        bytes.insert(bytes.end(), block, block + got);
-    }
-    std::fclose(file);
-    return bytes;
-}
-
-bool fileExists(const std::string& path) {
-    struct stat status;
-    return lstat(path.c_str(), &status) == 0;
-}
-
-std::vector<std::string> listDirectory(const std::string& path) {
-    std::vector<std::string> names;
-    DIR* directory = opendir(path.c_str());
-    if (directory == nullptr)
-        return names;
-    while (const dirent* entry = readdir(directory)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    }
-    closedir(directory);
-    return names;
-}
-
-ScratchDir::ScratchDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/lyric2sysex-test.XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("cannot make " + pattern);
-    root = pattern;
-}
-
-ScratchDir::~ScratchDir() {
-    removeTree(root);
-}
-
-std::string ScratchDir::path(std::string_view name) const {
-    return root + "/" + std::string(name);
-}
-
-const char* converterPath() {
-    return LYRIC2SYSEX_BINARY;
-}
-
-namespace {
-
-std::vector<std::string> commandWords(const std::vector<std::string>& args) {
+// The runs happen in scratch directories, so the words that name files here are made absolute.
+std::vector<std::string> commandWords() {
+    const char* wrapper = std::getenv("LYRIC2SYSEX_WRAPPER");
+    const char* binary = std::getenv("LYRIC2SYSEX_BINARY");
+    std::istringstream split(std::string(wrapper ? wrapper : "") + " " +
+                             (binary ? binary : LYRIC2SYSEX_BINARY));
     std::vector<std::string> words;
-    if (const char* wrapper = std::getenv("LYRIC2SYSEX_WRAPPER")) {
-        std::istringstream split(wrapper);
-        for (std::string word; split >> word;)
-            words.push_back(word);
-    }
-    words.push_back(converterPath());
-    words.insert(words.end(), args.begin(), args.end());
+    for (std::string word; split >> word;)
+        words.push_back(fs::exists(word) ? fs::absolute(word).string() : word);
     return words;
 }
 
-Started spawn(const std::vector<std::string>& args, const RunOptions& options) {
-    std::vector<std::string> words = commandWords(args);
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
+const std::vector<std::string> kCommand = commandWords();
+const fs::path kHome = fs::current_path();
 
-    int pipe_fds[2];
-    if (pipe(pipe_fds) != 0)
-        throw std::runtime_error("pipe failed");
-    const pid_t child = fork();
-    if (child < 0)
-        throw std::runtime_error("fork failed");
-    if (child == 0) {
-        const int out_fd = options.stdout_path.empty()
-                               ? pipe_fds[1]
-                               : open(options.stdout_path.c_str(), O_WRONLY | O_CREAT, 0644);
-        dup2(out_fd, STDOUT_FILENO);
-        close(pipe_fds[0]);
-        close(pipe_fds[1]);
-        if (options.umask >= 0)
-            umask(static_cast<mode_t>(options.umask));
-        if (options.file_size_limit >= 0) {
-            signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
-                               static_cast<rlim_t>(options.file_size_limit)};
-            setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        for (const std::string& setting : options.environment) {
-            const std::size_t equals = setting.find('=');
-            setenv(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), 1);
-        }
-        if (options.user != 0 && (setgid(options.user) != 0 || setuid(options.user) != 0)) {
-            _exit(126);
-        }
-        execvp(argv[0], argv.data());
-        _exit(127);
+// The permission bits and the attribute user.origin, where the target has them.
+std::string attributes(const fs::path& path, fs::perms mode) {
+    char text[32] = "----";
+    if (targetHas("posix file system")) {
+        std::snprintf(text, sizeof text, "%04o ", static_cast<unsigned>(mode) & 07777);
+        getxattr(path.c_str(), "user.origin", text + 5, sizeof text - 6);
     }
-    close(pipe_fds[1]);
-    return Started{child, pipe_fds[0]};
+    return text;
 }
 
 }  // namespace
 
-RunResult runConverter(const std::vector<std::string>& args, const RunOptions& options) {
-    return finishConverter(spawn(args, options));
-}
-
-Started startConverter(const std::vector<std::string>& args, const RunOptions& options) {
-    return spawn(args, options);
-}
-
-RunResult finishConverter(const Started& started) {
-    RunResult result;
-    char block[4096];
-    ssize_t got;
-    while ((got = read(started.out_fd, block, sizeof block)) > 0) {
-        result.out.append(block, static_cast<std::size_t>(got));
+Bytes hex(const std::string& listing) {
+    static const std::regex kToken(R"(#.*|"[^"]*"|[{}]|[0-9A-Fa-f]{2}(?![0-9A-Fa-f])|\S+)");
+    Bytes bytes;
+    std::vector<std::size_t> chunks;  // where the length of each open chunk goes
+    for (std::sregex_iterator it(listing.begin(), listing.end(), kToken), end; it != end; ++it) {
+        const std::string token = it->str();
+        if (token[0] == '"') {
+            bytes.insert(bytes.end(), token.begin() + 1, token.end() - 1);
+        } else if (token == "{") {
+            chunks.push_back(bytes.size());
+            bytes.resize(bytes.size() + 4);
+        } else if (token == "}") {
+            for (int k = 0; k < 4; ++k)
+                bytes[chunks.back() + k] =
+                    (bytes.size() - chunks.back() - 4) >> (24 - 8 * k) & 0xFF;
+            chunks.pop_back();
+        } else if (token[0] != '#') {
+            bytes.push_back(static_cast<std::uint8_t>(std::stoi(token, nullptr, 16)));
+            if (token.size() != 2)
+                throw std::invalid_argument("not a byte in a listing: " + token);
+        }
     }
-    close(started.out_fd);
+    return bytes;
+}
+
+std::string song(const std::vector<std::string>& tracks) {
+    std::string file = "\"MThd\" {00 01 00 0" + std::to_string(tracks.size()) + " 00 60}";
+    for (const std::string& events : tracks)
+        file += "\"MTrk\" {" + events + "\n}";
+    return file;
+}
+
+void writeFile(const std::string& path, const Bytes& bytes, unsigned mode) {
+    std::ofstream(path, std::ios::binary) << std::string(bytes.begin(), bytes.end());
+    fs::permissions(path, fs::perms(mode));
+}
+
+bool targetHas(std::string_view capability) {
+    const char* target = std::getenv("LYRIC2SYSEX_TARGET");
+    const std::string_view name = target ? target : "posix";
+    return name == "posix" ? capability != "root" || geteuid() == 0
+                           : capability == "real files" && name != "wasm";
+}
+
+Scratch::Scratch() {
+    root = (fs::temp_directory_path() / "lyric2sysex-test.XXXXXX").string();
+    fs::current_path(mkdtemp(root.data()));
+    fs::permissions(root, fs::perms(0755));
+}
+
+Scratch::~Scratch() {
+    fs::current_path(kHome);
+    fs::remove_all(root);
+}
+
+Snapshot snapshot() {
+    Snapshot files;
+    for (const fs::directory_entry& file : fs::recursive_directory_iterator(".")) {
+        const fs::file_status status = file.symlink_status();
+        std::ifstream in(fs::is_regular_file(status) ? file.path() : "", std::ios::binary);
+        files[file.path().lexically_relative(".").generic_string()] =
+            fs::is_symlink(status) ? "-> " + fs::read_symlink(file.path()).generic_string()
+                                   : attributes(file.path(), status.permissions()) + "\n" +
+                                         std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    return files;
+}
+
+std::string entry(const Snapshot& before, const std::string& path, const Bytes& bytes) {
+    const auto old = before.find(path);
+    return (old != before.end() ? old->second.substr(0, old->second.find('\n'))
+                                : attributes("", fs::perms(0666 & ~kUmask))) +
+           "\n" + std::string(bytes.begin(), bytes.end());
+}
+
+Result run(const std::vector<std::string>& args, How how) {
+    std::vector<std::string> words = kCommand;
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv(words.size() + 1);
+    std::transform(words.begin(), words.end(), argv.begin(),
+                   [](std::string& w) { return w.data(); });
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0)
+        throw std::runtime_error("no pipe");
+    const pid_t child = fork();
+    if (child == 0) {
+        umask(kUmask);
+        dup2(how == kTraceToFull ? open("/dev/full", O_WRONLY) : pipe_fds[1], STDOUT_FILENO);
+        close(pipe_fds[0]);
+        close(pipe_fds[1]);
+        // 65534: nobody, without root's groups.
+        if (how != kAsNobody ||
+            (setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0))
+            execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(pipe_fds[1]);
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+    Result result;
+    char block[65536];
+    for (ssize_t got; (got = read(pipe_fds[0], block, sizeof block)) > 0;) {
+        result.out.append(block, static_cast<std::size_t>(got));
+        const std::size_t line_end = result.out.find('\n');
+        if (how == kChangeInput && line_end != std::string::npos) {
+            std::ofstream("in.mid", std::ios::app) << "changed";
+            how = kRun;
+        }
+        const bool interrupt = how >= kSigInt && line_end != std::string::npos;
+        if (interrupt || result.out.size() > kTraceLimit) {
+            result.out.resize(interrupt ? line_end + 1 : result.out.size());
+            kill(child, interrupt ? signals[how - kSigInt] : SIGKILL);
+            break;
+        }
+    }
+    // The rest is read and dropped, so that the process never waits on the pipe.
+    while (read(pipe_fds[0], block, sizeof block) > 0) {
+    }
+    close(pipe_fds[0]);
     int status = 0;
-    waitpid(started.pid, &status, 0);
-    if (WIFEXITED(status))
-        result.exit_status = WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        result.signal = WTERMSIG(status);
+    waitpid(child, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }

@@ -1,67 +1,55 @@
-// Helpers for the tests: fixtures written as commented hex, scratch directories, and running
-// the real converter binary.
+// What every test needs: fixtures written as commented hex, a scratch directory, and the real
+// converter run as a process of its own, whatever it was built for.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Parses hex byte pairs separated by white space; '#' starts a comment to the end of the line.
-Bytes hexBytes(std::string_view text);
-Bytes concat(std::initializer_list<Bytes> parts);
-// The bytes of a string, for texts inside fixtures.
-Bytes textBytes(std::string_view text);
-std::string hexString(const Bytes& bytes);
-// A track chunk around the events, its length field counted from them.
-Bytes trackChunk(const Bytes& events);
+// Fixtures are listings: hex byte pairs, "quoted text" for its bytes, and { } around a chunk's
+// data, which then gets its four-byte length in front; '#' starts a comment that runs to the
+// end of the line.
+Bytes hex(const std::string& listing);
+// A whole file: the header chunk (format 1, one track per listing, 96 ticks per quarter note),
+// then a track chunk around each listing's events.
+std::string song(const std::vector<std::string>& tracks);
+void writeFile(const std::string& path, const Bytes& bytes, unsigned mode = 0644);
 
-void writeFile(const std::string& path, const Bytes& bytes);
-Bytes readFile(const std::string& path);
-bool fileExists(const std::string& path);
-std::vector<std::string> listDirectory(const std::string& path);
+// LYRIC2SYSEX_TARGET (posix, the default, windows or wasm) tells what the binary under test can
+// do besides converting: "posix file system" (permission bits, extended attributes, symbolic
+// links, devices), "signals", "root" (running as another user: the tests run as root) and "real
+// files" (the test's own, not copies as wasm's are: hard links, changes made during a run).
+bool targetHas(std::string_view capability);
 
-// A fresh directory under the system's temporary directory, removed with its contents at the
-// end of the scope.
-struct ScratchDir {
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    std::string path(std::string_view name) const;
+// A fresh directory (mode 0755), the current one while the object lives, removed afterwards.
+struct Scratch {
+    Scratch();
+    ~Scratch();
     std::string root;
 };
 
-struct RunResult {
-    std::string out;       // everything printed on standard output
-    int exit_status = -1;  // -1 when killed by a signal
-    int signal = 0;
+// Every entry under the current directory: its permission bits and its attribute user.origin where
+// the target has them, and its contents; or a symbolic link's target.
+using Snapshot = std::map<std::string, std::string>;
+Snapshot snapshot();
+// The entry of a file written with these bytes: a file of the snapshot keeps its permission bits
+// and attribute, a new one gets 0666 less the umask that the converter runs with, 027.
+std::string entry(const Snapshot& before, const std::string& path, const Bytes& bytes);
+
+// How the converter runs: plainly, with its standard output on /dev/full, as the user nobody, or
+// with something done as soon as it has printed its first line: its input file (in.mid) changed,
+// or a signal sent.
+enum How { kRun, kTraceToFull, kAsNobody, kChangeInput, kSigInt, kSigTerm, kSigHup };
+
+struct Result {
+    std::string out;
+    int status = -1;  // 128 + the signal's number when a signal ended the process
 };
 
-// How the converter's process is set up, beyond its arguments.
-struct RunOptions {
-    int umask = -1;             // the process's umask, when not -1
-    long file_size_limit = -1;  // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored, when not -1
-    unsigned user = 0;          // run as this user id (and group id), when not 0
-    std::string stdout_path;    // standard output goes to this file instead of the result
-    std::vector<std::string> environment;  // "NAME=value" settings added to the environment
-};
-
-// Runs the converter with these arguments; LYRIC2SYSEX_WRAPPER (e.g. "valgrind -q
-// --error-exitcode=99") is put before it when set.
-RunResult runConverter(const std::vector<std::string>& args, const RunOptions& options = {});
-
-// Starts the converter with its standard output on a pipe that the caller reads or leaves
-// full, so that the run stops where the caller wants it.
-struct Started {
-    int pid = -1;
-    int out_fd = -1;
-};
-Started startConverter(const std::vector<std::string>& args, const RunOptions& options = {});
-// Waits for the process; returns its result with whatever is left on its pipe.
-RunResult finishConverter(const Started& started);
-
-// The path of the converter binary under test.
-const char* converterPath();
+// Runs LYRIC2SYSEX_BINARY in the current directory, behind the command LYRIC2SYSEX_WRAPPER
+// names if any (valgrind, wine, node with its loader).
+Result run(const std::vector<std::string>& args, How how = kRun);

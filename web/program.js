@@ -40,6 +40,9 @@ async function runLyric2sysex(factory, args, prepare) {
       },
     ],
   });
+  // The usual umask of a process started by a shell; the module's own would make every new file
+  // unreadable.
+  instance._umask(0o022);
   const status = instance.callMain(args);
   return { status, stdout, FS: instance.FS };
 }

@@ -1,0 +1,519 @@
+// The platform layer of Windows. Paths and arguments go through the wide (UTF-16) APIs and are
+// UTF-8 everywhere else, so that any file name works whatever the ANSI code page.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+// shellapi.h needs the declarations of windows.h.
+// clang-format off
+#include <windows.h>
+#include <shellapi.h>
+// clang-format on
+
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cwchar>
+
+#include "../platform.h"
+
+namespace {
+
+// The longest path the wide APIs accept, and the longest command line.
+constexpr DWORD kPathCapacity = 32768;
+using WidePath = wchar_t[kPathCapacity];
+
+// A file name may have 255 characters; the temporary one adds a dot before the output's name
+// and a dot and six letters after it.
+constexpr std::size_t kMaxFileName = 255;
+constexpr std::size_t kTemporaryAddition = 8;
+
+bool widen(const char* text, wchar_t* wide) {
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide,
+                               static_cast<int>(kPathCapacity)) > 0;
+}
+
+// The paths of the input checks, converted one at a time by the thread that converts.
+WidePath scratch_path;
+
+HANDLE handleOf(std::FILE* stream) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+}
+
+// Times come as 100-nanosecond ticks since 1601; the identity holds nanoseconds since 1970.
+std::int64_t nanosecondsSince1970(LARGE_INTEGER ticks) {
+    constexpr std::int64_t kTicksFrom1601To1970 = 116444736000000000;
+    return (ticks.QuadPart - kTicksFrom1601To1970) * 100;
+}
+
+bool identify(HANDLE handle, FileIdentity* identity) {
+    BY_HANDLE_FILE_INFORMATION information;
+    FILE_BASIC_INFO times;
+    if (GetFileInformationByHandle(handle, &information) == 0 ||
+        GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times) == 0) {
+        return false;
+    }
+    identity->device = information.dwVolumeSerialNumber;
+    identity->file = std::uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow;
+    identity->size = std::uint64_t{information.nFileSizeHigh} << 32 | information.nFileSizeLow;
+    identity->modified_ns = nanosecondsSince1970(times.LastWriteTime);
+    identity->changed_ns = nanosecondsSince1970(times.ChangeTime);
+    return true;
+}
+
+bool isDirectory(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION information;
+    return GetFileInformationByHandle(handle, &information) != 0 &&
+           (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Opens whatever the path names, a directory too, links followed, to ask what it is.
+HANDLE openForAttributes(const wchar_t* path) {
+    return CreateFileW(path, FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// Where the output goes: written directly (a device, a pipe), or into a hidden temporary file
+// beside the output that replaces it at the end.
+enum OutputMode { OUTPUT_DIRECT, OUTPUT_TEMPORARY };
+
+struct OutputState {
+    OutputMode mode;
+    std::FILE* stream;
+    HANDLE handle;        // the stream's
+    DWORD writer_thread;  // the thread that writes the stream, the only one that closes it
+    bool target_exists;
+    bool temporary_exists;
+    bool marked_for_deletion;
+    WidePath target_path;  // the file a plain write would reach, links followed
+    WidePath temporary_path;
+} output;
+
+// The console control handler runs on a thread of its own: the temporary file is created, put
+// in place and removed under this lock, so that the handler finds it either whole or gone.
+SRWLOCK output_lock = SRWLOCK_INIT;
+
+class OutputLock {
+   public:
+    OutputLock() { AcquireSRWLockExclusive(&output_lock); }
+    ~OutputLock() { ReleaseSRWLockExclusive(&output_lock); }
+    OutputLock(const OutputLock&) = delete;
+    OutputLock& operator=(const OutputLock&) = delete;
+};
+
+bool closeStream() {
+    const bool closed = std::fclose(output.stream) == 0;
+    output.stream = nullptr;
+    output.handle = nullptr;
+    return closed;
+}
+
+// The temporary file is opened sharing deletion, so that its name can be removed while the
+// stream still holds it: the control handler does so without touching the stream. Called with
+// the lock held.
+void removeTemporaryFile() {
+    if (!output.temporary_exists) {
+        return;
+    }
+    if (output.stream != nullptr && GetCurrentThreadId() == output.writer_thread) {
+        closeStream();
+    }
+    DeleteFileW(output.temporary_path);
+    output.temporary_exists = false;
+}
+
+std::FILE* streamOf(HANDLE handle) {
+    const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd == -1) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    std::FILE* stream = _fdopen(fd, "wb");
+    if (stream == nullptr) {
+        _close(fd);
+    }
+    return stream;
+}
+
+bool isSeparator(const wchar_t* path, const wchar_t* c) {
+    return *c == L'\\' || *c == L'/' || (*c == L':' && c == path + 1);
+}
+
+// The last component of a path; after "C:" in a path relative to a drive's current directory.
+const wchar_t* fileNameOf(const wchar_t* path) {
+    const wchar_t* name = path;
+    for (const wchar_t* c = path; *c != L'\0'; ++c) {
+        if (isSeparator(path, c)) {
+            name = c + 1;
+        }
+    }
+    return name;
+}
+
+// ".NAME.XXXXXX" beside the output, the name cut so that the whole fits a file name. The letters
+// differ from process to process and from attempt to attempt.
+bool makeTemporaryPath(unsigned attempt) {
+    static const wchar_t kLetters[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
+    const wchar_t* name = fileNameOf(output.target_path);
+    const auto directory_length = static_cast<std::size_t>(name - output.target_path);
+    std::size_t name_length = std::wcslen(name);
+    if (name_length > kMaxFileName - kTemporaryAddition) {
+        name_length = kMaxFileName - kTemporaryAddition;
+    }
+    if (directory_length + name_length + kTemporaryAddition >= kPathCapacity) {
+        return false;
+    }
+    wchar_t* cursor = output.temporary_path;
+    std::wmemcpy(cursor, output.target_path, directory_length);
+    cursor += directory_length;
+    *cursor++ = L'.';
+    std::wmemcpy(cursor, name, name_length);
+    cursor += name_length;
+    *cursor++ = L'.';
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    std::uint64_t mix = (static_cast<std::uint64_t>(counter.QuadPart) * 0x9E3779B97F4A7C15u) ^
+                        (std::uint64_t{GetCurrentProcessId()} << 32) ^ (attempt * 40503u);
+    for (int i = 0; i < 6; ++i) {
+        *cursor++ = kLetters[mix % 36];
+        mix /= 36;
+    }
+    *cursor = L'\0';
+    return true;
+}
+
+// Marked for deletion from its creation on, the temporary file goes with the last handle to it
+// whatever ends the process, TerminateProcess and a crash too. The mark is lifted just before
+// the file is put in place; a file system that has no such mark leaves the removal to the
+// failure paths and the console control handler.
+bool markForDeletion(HANDLE handle, bool marked) {
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = marked ? TRUE : FALSE;
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != 0;
+}
+
+std::FILE* createTemporaryFile() {
+    OutputLock lock;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (unsigned attempt = 0; handle == INVALID_HANDLE_VALUE; ++attempt) {
+        if (attempt == 100 || !makeTemporaryPath(attempt)) {
+            return nullptr;
+        }
+        handle = CreateFileW(output.temporary_path, GENERIC_WRITE | DELETE,
+                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_HIDDEN, nullptr);
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
+            GetLastError() != ERROR_ALREADY_EXISTS) {
+            return nullptr;
+        }
+    }
+    output.temporary_exists = true;
+    output.marked_for_deletion = markForDeletion(handle, true);
+    output.writer_thread = GetCurrentThreadId();
+    output.handle = handle;
+    output.stream = streamOf(handle);
+    if (output.stream == nullptr) {
+        removeTemporaryFile();
+    }
+    return output.stream;
+}
+
+// The finished file must not stay hidden; the attributes it took from its folder (not indexed,
+// say) and the archive bit of a new file stay. Zero times leave the times as they are.
+bool unhide(HANDLE handle) {
+    FILE_BASIC_INFO basic;
+    if (GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) == 0) {
+        return false;
+    }
+    const DWORD attributes = basic.FileAttributes & ~DWORD{FILE_ATTRIBUTE_HIDDEN};
+    basic = FILE_BASIC_INFO{};
+    basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
+// An existing output is replaced by ReplaceFileW, which gives the new file the old one's
+// attributes, security descriptor and creation time; a new one is renamed into place.
+bool placeTemporaryFile() {
+    if (output.target_exists) {
+        if (ReplaceFileW(output.target_path, output.temporary_path, nullptr,
+                         REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
+                         nullptr) != 0) {
+            return true;
+        }
+        // Either the old file went away meanwhile, or ReplaceFileW removed it but could not
+        // rename the new one: both leave the output path free for the rename.
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
+            return false;
+        }
+    }
+    return MoveFileExW(output.temporary_path, output.target_path,
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+// Ctrl-C, Ctrl-Break, the console closed, logoff, shutdown: the temporary file goes, and the
+// next handler, the default one, ends the process.
+BOOL WINAPI onConsoleEvent(DWORD) {
+    platformDiscardOutput();
+    return FALSE;
+}
+
+// The arguments as UTF-8: a UTF-16 unit of the command line takes at most three bytes.
+struct Utf8Arguments {
+    char text[3 * kPathCapacity];
+    char* pointers[kPathCapacity / 2 + 2];
+} utf8_arguments;
+
+// The C runtime reads the arguments in the ANSI code page, which cannot spell every file name;
+// they are read again from the wide command line. Should that fail, the runtime's stay.
+void takeWideArguments(int* argc, char*** argv) {
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) {
+        return;
+    }
+    Utf8Arguments& utf8 = utf8_arguments;
+    bool converted = count >= 0 &&
+                     static_cast<std::size_t>(count) < sizeof utf8.pointers / sizeof *utf8.pointers;
+    std::size_t used = 0;
+    for (int i = 0; converted && i < count; ++i) {
+        // A room of zero bytes would only ask for the length.
+        const int length =
+            used < sizeof utf8.text
+                ? WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, utf8.text + used,
+                                      static_cast<int>(sizeof utf8.text - used), nullptr, nullptr)
+                : 0;
+        converted = length > 0;
+        utf8.pointers[i] = utf8.text + used;
+        used += static_cast<std::size_t>(length);
+    }
+    LocalFree(wide);
+    if (converted) {
+        utf8.pointers[count] = nullptr;
+        *argc = count;
+        *argv = utf8.pointers;
+    }
+}
+
+// The command line of the process that runs apart: the program, then every argument quoted
+// so that CommandLineToArgvW and the C runtime read it back unchanged.
+struct CommandLine {
+    wchar_t text[kPathCapacity];
+    std::size_t used;
+
+    bool append(wchar_t c, std::size_t count = 1) {
+        if (count >= kPathCapacity - used) {
+            return false;
+        }
+        std::wmemset(text + used, c, count);
+        used += count;
+        return true;
+    }
+};
+CommandLine command_line;
+WidePath program_path;
+
+// Backslashes are literal unless a quote follows them: then they are doubled, and so are those
+// before the closing quote.
+bool appendQuoted(const wchar_t* argument) {
+    bool fits = command_line.append(L' ') && command_line.append(L'"');
+    for (const wchar_t* c = argument; fits; ++c) {
+        std::size_t backslashes = 0;
+        while (*c == L'\\') {
+            ++backslashes;
+            ++c;
+        }
+        if (*c == L'\0') {
+            fits = command_line.append(L'\\', 2 * backslashes);
+            break;
+        }
+        if (*c == L'"') {
+            fits = command_line.append(L'\\', 2 * backslashes + 1) && command_line.append(L'"');
+        } else {
+            fits = command_line.append(L'\\', backslashes) && command_line.append(*c);
+        }
+    }
+    return fits && command_line.append(L'"');
+}
+
+bool makeCommandLine(int argc, char** argv) {
+    const DWORD length = GetModuleFileNameW(nullptr, program_path, kPathCapacity);
+    if (length == 0 || length >= kPathCapacity) {
+        return false;
+    }
+    command_line.used = 0;
+    // A path holds no quote; the program's name is read up to the closing quote, as it is.
+    bool fits = command_line.append(L'"');
+    for (const wchar_t* c = program_path; fits && *c != L'\0'; ++c) {
+        fits = command_line.append(*c);
+    }
+    fits = fits && command_line.append(L'"');
+    for (int i = 1; fits && i < argc; ++i) {
+        fits = widen(argv[i], scratch_path) && appendQuoted(scratch_path);
+    }
+    command_line.text[command_line.used] = L'\0';
+    return fits;
+}
+
+// The standard handles must be inheritable to be passed on to the process.
+HANDLE inheritable(DWORD which) {
+    const HANDLE handle = GetStdHandle(which);
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
+        SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    }
+    return handle;
+}
+
+}  // namespace
+
+void platformStart(int* argc, char*** argv) {
+    // A drive without a medium must fail the run with its message, not open a dialog box.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    // The trace ends its lines with LF alone, as everywhere.
+    if (_fileno(stdout) >= 0) {
+        _setmode(_fileno(stdout), _O_BINARY);
+    }
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+    takeWideArguments(argc, argv);
+}
+
+// Binary, so that neither a 0x1A byte nor CR LF is taken for a text file's end or line end;
+// shared as fopen shares, so that another program may still read and write the file.
+std::FILE* platformOpenInput(const char* path, FileIdentity* identity) {
+    if (!widen(path, scratch_path)) {
+        return nullptr;
+    }
+    std::FILE* stream = _wfsopen(scratch_path, L"rb", _SH_DENYNO);
+    if (stream == nullptr) {
+        return nullptr;
+    }
+    const HANDLE handle = handleOf(stream);
+    if (GetFileType(handle) != FILE_TYPE_DISK || isDirectory(handle) ||
+        !identify(handle, identity)) {
+        std::fclose(stream);
+        return nullptr;
+    }
+    return stream;
+}
+
+bool platformIdentify(std::FILE* file, FileIdentity* identity) {
+    return identify(handleOf(file), identity);
+}
+
+bool platformIsSameFile(const char* path, const FileIdentity& identity) {
+    if (!widen(path, scratch_path)) {
+        return false;
+    }
+    const HANDLE handle = openForAttributes(scratch_path);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    FileIdentity other;
+    const bool same =
+        identify(handle, &other) && other.device == identity.device && other.file == identity.file;
+    CloseHandle(handle);
+    return same;
+}
+
+bool platformIsDirectory(const char* path) {
+    if (!widen(path, scratch_path)) {
+        return false;
+    }
+    const HANDLE handle = openForAttributes(scratch_path);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const bool directory = isDirectory(handle);
+    CloseHandle(handle);
+    return directory;
+}
+
+// An existing output is opened for writing first: what a plain write would be refused (a
+// read-only file, a directory, a file locked by another program) is refused here too.
+std::FILE* platformCreateOutput(const char* path) {
+    if (!widen(path, output.target_path)) {
+        return nullptr;
+    }
+    const HANDLE existing = CreateFileW(output.target_path, GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (existing == INVALID_HANDLE_VALUE) {
+        if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+            return nullptr;
+        }
+        output.target_exists = false;
+    } else if (GetFileType(existing) != FILE_TYPE_DISK) {
+        output.mode = OUTPUT_DIRECT;
+        output.stream = streamOf(existing);
+        return output.stream;
+    } else {
+        // Through a symbolic link, the file it leads to is replaced, not the link.
+        WidePath& final_path = scratch_path;
+        const DWORD length = GetFinalPathNameByHandleW(existing, final_path, kPathCapacity,
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length != 0 && length < kPathCapacity) {
+            std::wmemcpy(output.target_path, final_path, length + 1);
+        }
+        CloseHandle(existing);
+        output.target_exists = true;
+    }
+    output.mode = OUTPUT_TEMPORARY;
+    return createTemporaryFile();
+}
+
+bool platformCommitOutput() {
+    if (output.mode == OUTPUT_DIRECT) {
+        return closeStream();
+    }
+    // From here on the run either completes or fails; an interrupt must not split the two.
+    OutputLock lock;
+    if (!output.temporary_exists) {
+        return false;
+    }
+    const bool written = FlushFileBuffers(output.handle) != 0 && unhide(output.handle) &&
+                         (!output.marked_for_deletion || markForDeletion(output.handle, false));
+    const bool closed = closeStream();
+    if (written && closed && placeTemporaryFile()) {
+        output.temporary_exists = false;
+        return true;
+    }
+    removeTemporaryFile();
+    return false;
+}
+
+void platformDiscardOutput() {
+    OutputLock lock;
+    removeTemporaryFile();
+}
+
+int platformRunApart(int (*)(int, char**), int argc, char** argv) {
+    if (!makeCommandLine(argc, argv)) {
+        return -1;
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inheritable(STD_INPUT_HANDLE);
+    startup.hStdOutput = inheritable(STD_OUTPUT_HANDLE);
+    startup.hStdError = inheritable(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process{};
+    if (CreateProcessW(program_path, command_line.text, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                       &startup, &process) == 0) {
+        return -1;
+    }
+    CloseHandle(process.hThread);
+    DWORD status = 0;
+    const bool ended = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+                       GetExitCodeProcess(process.hProcess, &status) != 0;
+    CloseHandle(process.hProcess);
+    // The program exits with a small status; anything else (an exception's code, the one of
+    // Ctrl-C) means that it was ended.
+    return ended && status <= 255 ? static_cast<int>(status) : -1;
+}

@@ -1,0 +1,261 @@
+// The real converter, end to end. Each row runs it in a scratch directory (mode 0755) holding
+// in.mid (the row's input), out.mid (an old output, mode 0606, with an extended attribute,
+// user.origin) and the files the row gives, then
+// compares its whole standard output, its exit status and the whole directory: the files the row
+// names as made, with their contents and permission bits, and nothing else changed, added or
+// left behind.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "support.h"
+
+namespace fs = std::filesystem;
+constexpr std::size_t npos = std::string::npos;
+
+namespace {
+
+// Path to listing. A path ending in '/' is a directory; "-> path" makes a symbolic link, "=> path"
+// a hard link.
+using Files = std::map<std::string, std::string>;
+
+// The trace's "<usage>" at its end stands for what --help prints; needs names what the binary's
+// target must be able to do, if anything.
+struct Row {
+    std::string name, input, trace, needs;
+    std::vector<std::string> args;
+    Files made, given;
+    int status;
+    How how;
+    friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+    static std::string nameOf(const testing::TestParamInfo<Row>& info) { return info.param.name; }
+};
+
+Row row(std::string name, std::vector<std::string> args, std::string input, Files made,
+        std::string trace, int status = 0, Files given = {}, std::string needs = {},
+        How how = kRun) {
+    return {name, input, trace, needs, args, made, given, status, how};
+}
+
+// The piece, count times over (in as many steps as count has bits).
+std::string times(const std::string& piece, unsigned count) {
+    return count == 0 ? "" : times(piece + piece, count / 2) + (count % 2 != 0 ? piece : "");
+}
+
+const std::vector<std::string> kInOut = {"in.mid", "out.mid"};
+const std::string kOld = R"("old output")";
+const std::string kSameFile = "input and output are the same file\nERR\n";
+const std::string kCantWrite = "file can't write\nERR\n";
+const std::string kPosix = "posix file system";
+
+// The note's bytes, CR LF 1A, are what a text mode would change.
+const std::string kSong = song({R"(00 FF 05 08 "$DEL_UL$"  0D 90 0A 1A  00 FF 2F 00)"});
+const std::string kSongOut = song({"00 F0 07 00 48 05 7F 06 00 F7  0D 90 0A 1A  00 FF 2F 00"});
+const std::string kSongTrace = "ME 05, size=8\nCOM DEL_UL\nNOTE ON\nME 2F, size=0\n";
+// Its second track is missing: the chunk at fault would begin at byte 26.
+const std::string kBad = R"("MThd" {00 01 00 02 00 60} "MTrk" {00 FF 2F 00})";
+const std::string kBadInFolder = "bad.mid: unexpected end of file (track 2, byte 26)\n";
+
+const std::string kWorked = song({R"(00 90 3C 40  10 FF 01 0B "$ADD_UP$abc"  60 80 3C 00)"});
+const std::string kWorkedOut =
+    song({"00 90 3C 40  10 F0 0D 00 48 05 7F 07 00 06 01 06 02 06 03 F7  60 80 3C 00"});
+
+// Running status goes on across a command, a SysEx event and into the next track; the commands
+// come in either spelling, with a payload of bytes over 0x7F, none, or a text dropped.
+const std::string kTwoTracks =
+    song({R"(00 C0 05  00 06  00 FF 01 08 "$DEL_LO$"  00 07  00 F0 01 F7  00 08  00 FF 2F 00)",
+          R"(00 09  00 FF 05 0A "$ADD_HP$" 82 A0  81 80 00 FF 01 08 "$ADD_LO$"  # after 0x4000 ticks
+             00 FF 05 0C "$DEL_UP$ now"  00 FF 01 08 "$DEL_HL$"  00 FF 2F 00)"});
+const std::string kTwoTracksOut =
+    song({"00 C0 05  00 06  00 F0 07 00 48 05 7F 06 02 F7  00 07  00 F0 01 F7  00 08  00 FF 2F 00",
+          R"(00 09  00 F0 0B 00 48 05 7F 07 00 08 02 0A 00 F7  81 80 00 F0 07 00 48 05 7F 07 01 F7
+        00 F0 07 00 48 05 7F 06 01 F7  00 F0 07 00 48 05 7F 06 00 F7  00 FF 2F 00)"});
+const std::string kTwoTracksTrace =
+    "PROG\nPROG\nME 01, size=8\nCOM DEL_LO\nPROG\nSysEx\nPROG\nME 2F, size=0\nPROG\n"
+    "ME 05, size=10\nCOM ADD_UP\nME 01, size=8\nCOM ADD_LO\nME 05, size=12\nCOM DEL_UP\n"
+    "ME 01, size=8\nCOM DEL_UL\nME 2F, size=0\n";
+
+// Lookalikes of commands, and running status across them.
+const std::string kCommandFree =
+    song({R"(00 A1 3C 20  00 FF 03 09 "$ADD_UP$x"  00 FF 06 08 "$DEL_LO$"  00 FF 01 09 "$add_up$x"
+             00 FF 05 09 " $ADD_UP$"  00 FF 01 07 "$DEL_LO"  00 FF 05 0B "$DEL_LOx yz" 00 3D 10)"});
+
+// Commands of two tracks at their times (their lines more than a trace buffer holds); a text with
+// a backslash, control bytes and UTF-8.
+const std::string kListed =
+    song({R"(00 FF 01 10 "$ADD_UP$a\b" 01 7F "歌"  81 00 90 3C 40  10 FF 05 0C "$DEL_HI$ now")",
+          R"(83 60 FF 05 09 "$ADD_HI$x" )" + times(R"(00 FF 01 08 "$DEL_LO$" )", 6000)});
+
+// A track of 0x08000020 bytes and the start of a text event in it, its length to follow.
+const std::string kHuge = R"("MThd" {00 01 00 01 00 60} "MTrk" 08 00 00 20  00 FF 01 )";
+const std::string k1023 = "\"MThd\" {00 01 03 FF 00 60}" + times(R"("MTrk" {00 FF 2F 00})", 1023);
+// Output and trace far larger than any buffer; a run whose reader has seen its first line is still
+// under way.
+const std::string kNotes = times("00 90 3C 40 ", 100000);
+const std::string kLong = song({R"(00 FF 05 08 "$DEL_UL$" )" + kNotes});
+const std::string kLongTrace = "ME 05, size=8\nCOM DEL_UL\n" + times("NOTE ON\n", 100000);
+
+const std::vector<Row> kRows = {
+    row("worked_example", kInOut, kWorked, {{"out.mid", kWorkedOut}},
+        "NOTE ON\nME 01, size=11\nCOM ADD_UP\nNOTE OFF\n"),
+    row("every_command", kInOut, kTwoTracks, {{"out.mid", kTwoTracksOut}}, kTwoTracksTrace),
+    row("command_free_file", kInOut, kCommandFree, {{"out.mid", kCommandFree}},
+        "POLY PRESSURE\nME 03, size=9\nME 06, size=8\nME 01, size=9\nME 05, size=9\nME 01, size=7\n"
+        "ME 05, size=11\nPOLY PRESSURE\n"),
+    row("bytes_after_the_tracks", kInOut, song({R"(00 90 3C 40  00 FF 05 08 "$DEL_UL$")"}) + " 2A",
+        {{"out.mid", song({"00 90 3C 40  00 F0 07 00 48 05 7F 06 00 F7"}) + " 2A"}},
+        "NOTE ON\nME 05, size=8\nCOM DEL_UL\n"),
+    row("two_byte_sysex_length", kInOut, song({"00 FF 01 48 \"$ADD_UP$" + times("ab", 32) + "\""}),
+        {{"out.mid", song({"00 F0 81 07 00 48 05 7F 07 00 " + times("06 01 06 02 ", 32) + "F7"})}},
+        "ME 01, size=72\nCOM ADD_UP\n"),
+    row("1023_tracks", kInOut, k1023, {{"out.mid", k1023}}, times("ME 2F, size=0\n", 1023)),
+    row("large_file", kInOut, kLong,
+        {{"out.mid", song({"00 F0 07 00 48 05 7F 06 00 F7 " + kNotes})}}, kLongTrace),
+    row("non_ascii_names", {"歌.mid", "出力.mid"}, kSong, {{"出力.mid", kSongOut}}, kSongTrace, 0,
+        {{"歌.mid", kSong}}),
+    row("end_of_options", {"--quiet", "--", "-in.mid", "out.mid"}, kSong, {{"out.mid", kSongOut}},
+        "", 0, {{"-in.mid", kSong}}),
+    row("list", {"--list", "in.mid"}, kListed, {},
+        "1\t0\tADD_UP\ta\\\\b\\x01\\x7F歌\n1\t144\tDEL_UP\n2\t480\tADD_UP\tx\n" +
+            times("2\t480\tDEL_LO\n", 6000)),
+    row("folder", {"-o", "out/", "in.mid", "b.mid", "bad.mid"}, kTwoTracks,
+        {{"out/in.mid", kTwoTracksOut}, {"out/b.mid", kSongOut}},
+        "in.mid -> out/in.mid: 5 commands\nb.mid -> out/b.mid: 1 command\n" + kBadInFolder, 1,
+        {{"out/", ""}, {"b.mid", kSong}, {"bad.mid", kBad}}),
+    row("folder_quiet", {"-q", "--output-dir", "out", "bad.mid", "in.mid"}, kSong,
+        {{"out/in.mid", kSongOut}}, kBadInFolder, 1, {{"out/", ""}, {"bad.mid", kBad}}),
+    row("symbolic_link_has_its_target_replaced", {"in.mid", "sub/link.mid"}, kSong,
+        {{"out.mid", kSongOut}}, kSongTrace, 0, {{"sub/link.mid", "-> ../out.mid"}}, kPosix),
+    row("device_written_directly", {"in.mid", "/dev/null"}, kSong, {}, kSongTrace, 0, {}, kPosix),
+};
+
+const std::vector<Row> kRefusals = {
+    row("not_a_midi_file", kInOut, "\"RIFF\"" + kSong.substr(6), {}, "not a MIDI file\nERR\n", 1),
+    row("1024_tracks", kInOut,
+        "\"MThd\" {00 01 04 00 00 60}" + times(R"("MTrk" {00 FF 2F 00})", 1024), {},
+        "too many tracks\nERR\n", 1),
+    // The longest text whose SysEx length fits four bytes, cut short.
+    row("no_new_output_after_a_failure", {"in.mid", "new.mid"}, kHuge + R"(C0 80 80 04 "$ADD_UP$")",
+        {}, "ME 01, size=134217732\nCOM ADD_UP\nunexpected end of file\nERR\n", 1),
+    row("text_past_end_of_track", kInOut, song({R"(00 FF 01 0C "$DEL_LO$")", "00 FF 2F 00"}), {},
+        "ME 01, size=12\nCOM DEL_LO\ntext event runs past end of track\nERR\n", 1),
+    row("text_too_long", kInOut, kHuge + R"(C0 80 80 05 "$ADD_UP$")", {},
+        "ME 01, size=134217733\nCOM ADD_UP\ntext too long\nERR\n", 1),
+    // The third track's tag would lie at byte 10, inside the first track.
+    row("overlap_at_the_index", kInOut,
+        R"("MThd" {00 01 00 03 00 60} "MTrk" {00 FF 01 08 "$DEL_LO$"} "MTrk" FF FF FF E0 00 FF)",
+        {}, "track overlaps previous track\nERR\n", 1),
+    // The second track would be the first again, and so would every one after it.
+    row("overlap_that_would_loop", {"-q", "in.mid", "out.mid"},
+        R"("MThd" {00 01 03 FF 00 60} "MTrk" FF FF FF F8 00 FF 2F 00)", {},
+        "track overlaps previous track (track 2, byte 14)\nERR\n", 1),
+    row("failure_place", {"-q", "in.mid", "out.mid"}, song({"00 FF 2F 00", "80 80 80 80 00"}), {},
+        "variable-length number too long (track 2, byte 34)\nERR\n", 1),
+    row("no_tracks", {"-q", "in.mid", "out.mid"}, song({}), {}, "no tracks\nERR\n", 1),
+    row("list_failure", {"--list", "in.mid"}, song({R"(00 FF 01 08 "$DEL_LO$"  80 80 80 80 00)"}),
+        {}, "1\t0\tDEL_LO\nvariable-length number too long (track 1, byte 34)\nERR\n", 1),
+    row("input_missing", {"missing.mid", "out.mid"}, kSong, {}, "file can't read\nERR\n", 1),
+    row("input_is_a_directory", {".", "out.mid"}, kSong, {}, "file can't read\nERR\n", 1),
+    row("output_is_a_directory", {"in.mid", "."}, kSong, {}, kCantWrite, 1),
+    row("output_directory_missing", {"in.mid", "missing/out.mid"}, kSong, {}, kCantWrite, 1),
+    row("output_is_the_input", {"in.mid", "./in.mid"}, kSong, {}, kSameFile, 1),
+    row("output_is_the_input_by_a_link", {"in.mid", "hard.mid"}, kSong, {}, kSameFile, 1,
+        {{"hard.mid", "=> in.mid"}}, "real files"),
+    row("device_full", {"in.mid", "/dev/full"}, kSong, {}, kSongTrace + kCantWrite, 1, {}, kPosix),
+    row("trace_unwritable", kInOut, kSong, {}, "", 1, {}, kPosix, kTraceToFull),
+    // The old output is writable in place, but the directory refuses a file to replace it with.
+    row("read_only_directory", kInOut, kSong, {}, kCantWrite, 1, {}, "root", kAsNobody),
+    row("input_changed", kInOut, kLong, {{"in.mid", kLong + R"( "changed")"}},
+        kLongTrace + "input changed during conversion\nERR\n", 1, {}, "real files", kChangeInput),
+    row("sigint", kInOut, kLong, {}, "ME 05, size=8\n", 128 + SIGINT, {}, "signals", kSigInt),
+    row("sigterm", kInOut, kLong, {}, "ME 05, size=8\n", 128 + SIGTERM, {}, "signals", kSigTerm),
+    row("sighup", kInOut, kLong, {}, "ME 05, size=8\n", 128 + SIGHUP, {}, "signals", kSigHup),
+    row("no_arguments", {}, kSong, {}, "no input files\n", 2),
+    row("one_path", {"in.mid"}, kSong, {}, "no output files\n", 2),
+    row("three_paths", {"in.mid", "out.mid", "x.mid"}, kSong, {}, "too many arguments\n<usage>", 2),
+    row("unknown_option", {"-x", "in.mid", "out.mid"}, kSong, {}, "unknown option -x\n<usage>", 2),
+    row("option_o_alone", {"in.mid", "-o"}, kSong, {}, "option -o needs a directory\n<usage>", 2),
+    row("list_of_two", {"--list", "in.mid", "out.mid"}, kSong, {},
+        "--list takes one input and writes no file\n<usage>", 2),
+    row("help", {"-h"}, kSong, {}, "<usage>"),
+    row("version", {"--version"}, kSong, {}, "lyric2sysex " LYRIC2SYSEX_VERSION "\n"),
+    row("no_folder", {"-o", "nodir", "in.mid"}, kSong, {}, "not a directory: nodir\n<usage>", 2),
+    row("folder_inputs_of_one_name", {"-o", "out", "in.mid", "sub/in.mid"}, kSong, {},
+        "two inputs named in.mid\n<usage>", 2, {{"out/", ""}, {"sub/in.mid", kSong}}),
+    row("folder_output_is_the_input", {"-o", ".", "in.mid"}, kSong, {},
+        "output would be the input itself: in.mid\n<usage>", 2),
+};
+
+class Cli : public testing::TestWithParam<Row> {};
+
+TEST_P(Cli, Row) {
+    const Row& row = GetParam();
+    if (!row.needs.empty() && !targetHas(row.needs))
+        GTEST_SKIP() << "needs " << row.needs << ", which this target or user lacks";
+    Scratch scratch;
+    writeFile("in.mid", hex(row.input));
+    writeFile("out.mid", hex(kOld), 0606);
+    setxattr("out.mid", "user.origin", "old", 3, 0);
+    for (const auto& [path, what] : row.given) {
+        fs::create_directories(fs::path("./" + path).parent_path());
+        if (what.rfind("-> ", 0) == 0)
+            fs::create_symlink(what.substr(3), path);
+        else if (what.rfind("=> ", 0) == 0)
+            fs::create_hard_link(what.substr(3), path);
+        else if (path.back() != '/')
+            writeFile(path, hex(what));
+    }
+    Snapshot expected = snapshot();
+    for (const auto& [path, listing] : row.made)
+        expected[path] = entry(expected, path, hex(listing));
+    const Result result = run(row.args, row.how);
+    const std::size_t help = row.trace.find("<usage>");
+    const std::string trace = row.trace.substr(0, help) + (help != npos ? run({"--help"}).out : "");
+    EXPECT_EQ(result.status, row.status);
+    // Shown in part: a diff of texts of so many lines would take gtest hours.
+    EXPECT_TRUE(result.out == trace) << result.out.substr(0, 4000) << "\n--- instead of:\n"
+                                     << trace.substr(0, 4000);
+    EXPECT_EQ(snapshot(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, Cli, testing::ValuesIn(kRows), Row::nameOf);
+INSTANTIATE_TEST_SUITE_P(Refusals, Cli, testing::ValuesIn(kRefusals), Row::nameOf);
+
+// Every cut of a file with commands fails: the trace goes as far as the whole run's did, then
+// names the end of the file; the old output stays and nothing is left behind.
+TEST(Cuts, EveryCutFailsCleanly) {
+    const Bytes whole = hex(kTwoTracks);
+    for (std::size_t size = 0; size < whole.size(); ++size) {
+        Scratch scratch;
+        writeFile("in.mid", Bytes(whole.begin(), whole.begin() + size));
+        writeFile("out.mid", hex(kOld));
+        const Snapshot before = snapshot();
+        const Result result = run(kInOut);
+        const std::string end =
+            size < 4 ? "not a MIDI file\nERR\n" : "unexpected end of file\nERR\n";
+        const std::size_t traced = result.out.size() - std::min(result.out.size(), end.size());
+        EXPECT_EQ(result.out, kTwoTracksTrace.substr(0, traced) + end) << size;
+        EXPECT_EQ(result.status, 1) << size;
+        EXPECT_EQ(snapshot(), before) << size;
+    }
+}
+
+// The fuzzer's seeds and the inputs it once found failing: each is converted (exit status 0), or
+// refused with "ERR" as its last line (exit status 1) and nothing left behind.
+TEST(Fuzz, InputsEndCleanly) {
+    for (const char* kind : {"/seeds", "/regressions"}) {
+        for (const auto& file : fs::directory_iterator(std::string(LYRIC2SYSEX_FUZZ_DIR) + kind)) {
+            Scratch scratch;
+            const Result result = run({file.path().string(), "out.mid"});
+            const std::string out = "\n" + result.out;
+            const bool refused = out.size() >= 5 && out.compare(out.size() - 5, 5, "\nERR\n") == 0;
+            EXPECT_EQ(result.status, refused ? 1 : 0) << file.path();
+            EXPECT_EQ(snapshot().size(), refused ? 0u : 1u) << file.path();
+        }
+    }
+}
+
+}  // namespace
