@@ -361,7 +361,6 @@ bool mReadHeaderAndTrack() {
     if (!readInputBytes(words, sizeof words)) {
         return false;
     }
-    in_midi_info.header.format = static_cast<std::uint16_t>(words[0] << 8 | words[1]);
     in_midi_info.header.track_number = static_cast<std::uint16_t>(words[2] << 8 | words[3]);
     return true;
 }
@@ -401,8 +400,8 @@ bool mReadTrackPosition() {
     return seekInputBy(in_midi_info.track[count - 1].data_length - 1);
 }
 
+// The scan starts at track 0, where the zeroed records stand.
 void mProcess() {
-    mInfo.current_track_num = 0;
     seekInput(in_midi_info.track[0].start_position + kChunkHeaderLength);
     while (!isEndMidiFile) {
         mSearchTxtEvent();

@@ -16,8 +16,8 @@ constexpr std::uint32_t kMaxTracks = kTrackIndexSize - 1;
 constexpr std::size_t kBlockSize = 128 * 1024;
 static_assert(kBlockSize % 4096 == 0, "a block is a whole number of file-system blocks");
 
+// The format word is not kept: nothing depends on it.
 struct MidiHeader {
-    std::uint16_t format;
     std::uint16_t track_number;
 };
 

@@ -36,7 +36,7 @@ void writeOutputBytes(const std::uint8_t* bytes, std::size_t count) {
 }
 
 void writeOutputByte(std::uint8_t byte) {
-    if (putc_unlocked(byte, f_output) == EOF) {
+    if (platformPutByte(byte, f_output) == EOF) {
         errexit("file can't write");
     }
     ++output_offset;

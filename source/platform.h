@@ -17,17 +17,19 @@ void platformStart(int* argc, char*** argv);
 // The few names that differ between the C runtimes: writing a byte without taking the stream's
 // lock, seeking by a 64-bit offset, and the characters that separate the parts of a path.
 #ifdef _WIN32
-#define putc_unlocked _putc_nolock
-#define fseeko _fseeki64
+#define platformPutByte _putc_nolock
+#define platformSeekStream _fseeki64
 using FileOffset = long long;
 constexpr char kPathSeparators[] = "/\\";
 #else
+#define platformPutByte putc_unlocked
+#define platformSeekStream fseeko
 using FileOffset = off_t;
 constexpr char kPathSeparators[] = "/";
 #endif
 
 inline bool platformSeek(std::FILE* stream, std::uint64_t offset) {
-    return fseeko(stream, static_cast<FileOffset>(offset), SEEK_SET) == 0;
+    return platformSeekStream(stream, static_cast<FileOffset>(offset), SEEK_SET) == 0;
 }
 
 inline bool platformIsPathSeparator(char c) {

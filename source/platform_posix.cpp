@@ -168,7 +168,7 @@ bool createUnderTempName(Create create) {
         makeTempName(attempt);
         setSignalsBlocked(true);
         const bool created = create(output.temp_name);
-        temp_name_in_use = created ? 1 : 0;
+        temp_name_in_use = created;
         setSignalsBlocked(false);
         if (created) {
             return true;
@@ -423,17 +423,14 @@ bool platformCommitOutput() {
     // From here on the run either completes or fails; a signal must not split the two.
     setSignalsBlocked(true);
     const bool placed = placeOutput(fd);
-    if (!placed) {
-        platformDiscardOutput();
-    }
     setSignalsBlocked(false);
     return placed;
 }
 
+// The run ends right after: the name is not marked free again.
 void platformDiscardOutput() {
     if (temp_name_in_use != 0) {
         unlinkat(output.directory_fd, output.temp_name, 0);
-        temp_name_in_use = 0;
     }
 }
 
@@ -445,11 +442,10 @@ int platformRunApart(int (*program)(int, char**), int argc, char** argv) {
     if (child == 0) {
         _exit(program(argc, argv));
     }
+    // The signals this process catches end it, so the wait is never interrupted to go on.
     int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
+    if (waitpid(child, &status, 0) != child) {
+        return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -39,7 +39,8 @@ extern TraceBuffer trace;
 
 void setUpTrace(TraceMode mode);
 void flushTrace();
-// False when any of the trace could not be written.
+// False when any of the trace could not be written; standard output is unbuffered, so every
+// write's failure shows in its result.
 bool traceFlushed();
 
 // Short texts only: a line, a number, a message.

@@ -1,9 +1,8 @@
 // The real converter, end to end. Each row runs it in a scratch directory (mode 0755) holding
-// in.mid (the row's input), out.mid (an old output, mode 0606, with an extended attribute,
-// user.origin) and the files the row gives, then
-// compares its whole standard output, its exit status and the whole directory: the files the row
-// names as made, with their contents and permission bits, and nothing else changed, added or
-// left behind.
+// in.mid (the row's input), out.mid (an old output, mode 0606, with the extended attribute
+// user.origin) and the files the row gives, then compares its whole standard output, its exit
+// status and the whole directory: the files the row names as made, with their contents, permission
+// bits and attribute, and nothing else changed, added or left behind.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -57,7 +56,6 @@ const std::string kSongOut = song({"00 F0 07 00 48 05 7F 06 00 F7  0D 90 0A 1A  
 const std::string kSongTrace = "ME 05, size=8\nCOM DEL_UL\nNOTE ON\nME 2F, size=0\n";
 // Its second track is missing: the chunk at fault would begin at byte 26.
 const std::string kBad = R"("MThd" {00 01 00 02 00 60} "MTrk" {00 FF 2F 00})";
-const std::string kBadInFolder = "bad.mid: unexpected end of file (track 2, byte 26)\n";
 
 const std::string kWorked = song({R"(00 90 3C 40  10 FF 01 0B "$ADD_UP$abc"  60 80 3C 00)"});
 const std::string kWorkedOut =
@@ -82,6 +80,8 @@ const std::string kTwoTracksTrace =
 const std::string kCommandFree =
     song({R"(00 A1 3C 20  00 FF 03 09 "$ADD_UP$x"  00 FF 06 08 "$DEL_LO$"  00 FF 01 09 "$add_up$x"
              00 FF 05 09 " $ADD_UP$"  00 FF 01 07 "$DEL_LO"  00 FF 05 0B "$DEL_LOx yz" 00 3D 10)"});
+
+const Bytes kCommandFreeBytes = hex(kCommandFree);
 
 // Commands of two tracks at their times (their lines more than a trace buffer holds); a text with
 // a backslash, control bytes and UTF-8.
@@ -121,15 +121,18 @@ const std::vector<Row> kRows = {
     row("list", {"--list", "in.mid"}, kListed, {},
         "1\t0\tADD_UP\ta\\\\b\\x01\\x7F歌\n1\t144\tDEL_UP\n2\t480\tADD_UP\tx\n" +
             times("2\t480\tDEL_LO\n", 6000)),
-    row("folder", {"-o", "out/", "in.mid", "b.mid", "bad.mid"}, kTwoTracks,
-        {{"out/in.mid", kTwoTracksOut}, {"out/b.mid", kSongOut}},
-        "in.mid -> out/in.mid: 5 commands\nb.mid -> out/b.mid: 1 command\n" + kBadInFolder, 1,
-        {{"out/", ""}, {"b.mid", kSong}, {"bad.mid", kBad}}),
-    row("folder_quiet", {"-q", "--output-dir", "out", "bad.mid", "in.mid"}, kSong,
-        {{"out/in.mid", kSongOut}}, kBadInFolder, 1, {{"out/", ""}, {"bad.mid", kBad}}),
+    row("folder", {"-o", "o/", "in.mid", "bad.mid", "b.mid"}, kTwoTracks,
+        {{"o/in.mid", kTwoTracksOut}, {"o/b.mid", kSongOut}},
+        "in.mid -> o/in.mid: 5 commands\nbad.mid: unexpected end of file (track 2, byte 26)\n"
+        "b.mid -> o/b.mid: 1 command\n",
+        1, {{"o/", ""}, {"b.mid", kSong}, {"bad.mid", kBad}}),
+    row("folder_quiet", {"-q", "--output-dir", "o", "in.mid", "b.mid"}, kSong,
+        {{"o/in.mid", kSongOut}, {"o/b.mid", kSongOut}}, "", 0, {{"o/", ""}, {"b.mid", kSong}}),
     row("symbolic_link_has_its_target_replaced", {"in.mid", "sub/link.mid"}, kSong,
         {{"out.mid", kSongOut}}, kSongTrace, 0, {{"sub/link.mid", "-> ../out.mid"}}, kPosix),
-    row("device_written_directly", {"in.mid", "/dev/null"}, kSong, {}, kSongTrace, 0, {}, kPosix),
+    // A device is written directly: here standard output (a pipe), named through /proc/self/fd.
+    row("device_written_directly", {"-q", "in.mid", "/dev/stdout"}, kCommandFree, {},
+        std::string(kCommandFreeBytes.begin(), kCommandFreeBytes.end()), 0, {}, kPosix),
 };
 
 const std::vector<Row> kRefusals = {
@@ -144,10 +147,10 @@ const std::vector<Row> kRefusals = {
         "ME 01, size=12\nCOM DEL_LO\ntext event runs past end of track\nERR\n", 1),
     row("text_too_long", kInOut, kHuge + R"(C0 80 80 05 "$ADD_UP$")", {},
         "ME 01, size=134217733\nCOM ADD_UP\ntext too long\nERR\n", 1),
-    // The third track's tag would lie at byte 10, inside the first track.
-    row("overlap_at_the_index", kInOut,
-        R"("MThd" {00 01 00 03 00 60} "MTrk" {00 FF 01 08 "$DEL_LO$"} "MTrk" FF FF FF E0 00 FF)",
-        {}, "track overlaps previous track\nERR\n", 1),
+    // The third track would begin before the file does.
+    row("overlap_at_the_index", {"-q", "in.mid", "out.mid"},
+        R"("MThd" {00 01 00 03 00 60} "MTrk" {00 FF 01 08 "$DEL_LO$"} "MTrk" FF FF FF 00 00 FF)",
+        {}, "track overlaps previous track (track 3, byte 0)\nERR\n", 1),
     // The second track would be the first again, and so would every one after it.
     row("overlap_that_would_loop", {"-q", "in.mid", "out.mid"},
         R"("MThd" {00 01 03 FF 00 60} "MTrk" FF FF FF F8 00 FF 2F 00)", {},

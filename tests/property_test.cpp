@@ -24,10 +24,7 @@ std::string pair(unsigned byte) {
 }
 
 std::string listing(const Bytes& bytes, std::size_t from, std::size_t to) {
-    std::string text;
-    while (from < to)
-        text += pair(bytes[from++]);
-    return text;
+    return from < to ? pair(bytes[from]) + listing(bytes, from + 1, to) : "";
 }
 
 std::string varlen(std::size_t value, unsigned more = 0) {
