@@ -125,9 +125,10 @@ const std::vector<Row> kRows = {
         {{"o/in.mid", kTwoTracksOut}, {"o/b.mid", kSongOut}},
         "in.mid -> o/in.mid: 5 commands\nbad.mid: unexpected end of file (track 2, byte 26)\n"
         "b.mid -> o/b.mid: 1 command\n",
-        1, {{"o/", ""}, {"b.mid", kSong}, {"bad.mid", kBad}}),
+        1, {{"o/", ""}, {"b.mid", kSong}, {"bad.mid", kBad}}, "processes"),
     row("folder_quiet", {"-q", "--output-dir", "o", "in.mid", "b.mid"}, kSong,
-        {{"o/in.mid", kSongOut}, {"o/b.mid", kSongOut}}, "", 0, {{"o/", ""}, {"b.mid", kSong}}),
+        {{"o/in.mid", kSongOut}, {"o/b.mid", kSongOut}}, "", 0, {{"o/", ""}, {"b.mid", kSong}},
+        "processes"),
     row("symbolic_link_has_its_target_replaced", {"in.mid", "sub/link.mid"}, kSong,
         {{"out.mid", kSongOut}}, kSongTrace, 0, {{"sub/link.mid", "-> ../out.mid"}}, kPosix),
     // A device is written directly: here standard output (a pipe), named through /proc/self/fd.

@@ -90,8 +90,9 @@ void writeFile(const std::string& path, const Bytes& bytes, unsigned mode) {
 bool targetHas(std::string_view capability) {
     const char* target = std::getenv("LYRIC2SYSEX_TARGET");
     const std::string_view name = target ? target : "posix";
-    return name == "posix" ? capability != "root" || geteuid() == 0
-                           : capability == "real files" && name != "wasm";
+    return name == "posix"
+               ? capability != "root" || geteuid() == 0
+               : (capability == "real files" || capability == "processes") && name != "wasm";
 }
 
 Scratch::Scratch() {
