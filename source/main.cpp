@@ -63,7 +63,7 @@ constexpr std::uint64_t kFirstTrackLengthOffset = 18;
 // A chunk's tag and length field precede its data.
 constexpr std::uint32_t kChunkHeaderLength = 8;
 
-constexpr std::uint8_t kHeaderTag[4] = {'M', 'T', 'h', 'd'};
+constexpr char kHeaderTag[] = "MThd";
 
 // What the scan adds to the conversion's records: the time of the event in its track, for the
 // listing, and the number of commands converted.

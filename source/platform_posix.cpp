@@ -62,15 +62,6 @@ void removeTempOnSignal(int signal_number) {
     std::raise(signal_number);
 }
 
-void setSignalsBlocked(bool blocked) {
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int signal_number : kEndingSignals) {
-        sigaddset(&set, signal_number);
-    }
-    sigprocmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
-}
-
 void fillIdentity(const struct stat& status, FileIdentity* identity) {
     identity->device = static_cast<std::uint64_t>(status.st_dev);
     identity->file = static_cast<std::uint64_t>(status.st_ino);
@@ -166,10 +157,13 @@ template <typename Create>
 bool createUnderTempName(Create create) {
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         makeTempName(attempt);
-        setSignalsBlocked(true);
+        sigset_t all;
+        sigset_t previous;
+        sigfillset(&all);
+        sigprocmask(SIG_BLOCK, &all, &previous);
         const bool created = create(output.temp_name);
         temp_name_in_use = created;
-        setSignalsBlocked(false);
+        sigprocmask(SIG_SETMASK, &previous, nullptr);
         if (created) {
             return true;
         }
@@ -420,11 +414,9 @@ bool platformCommitOutput() {
         const bool synced = !isRegularFile(fd) || fsync(fd) == 0;
         return closeStream() && synced;
     }
-    // From here on the run either completes or fails; a signal must not split the two.
-    setSignalsBlocked(true);
-    const bool placed = placeOutput(fd);
-    setSignalsBlocked(false);
-    return placed;
+    // A signal on the way removes the temporary name, whether it was still to be renamed (the
+    // old output stays) or renamed already (nothing to remove).
+    return placeOutput(fd);
 }
 
 // The run ends right after: the name is not marked free again.

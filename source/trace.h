@@ -70,12 +70,13 @@ template <std::size_t N>
 constexpr TraceText traceText(const char (&line)[N]) {
     static_assert(N <= sizeof(TraceText::text), "a trace text must fit its padded array");
     TraceText padded{};
-    for (std::size_t i = 0; i + 1 < N; ++i) {
+    std::size_t i = 0;
+    for (; line[i] != '\0'; ++i) {
         padded.text[i] = line[i];
     }
     // The newline takes the place of the terminating null.
-    padded.text[N - 1] = '\n';
-    padded.size = N;
+    padded.text[i] = '\n';
+    padded.size = i + 1;
     return padded;
 }
 

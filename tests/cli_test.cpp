@@ -129,6 +129,11 @@ const std::vector<Row> kRows = {
     row("folder_quiet", {"-q", "--output-dir", "o", "in.mid", "b.mid"}, kSong,
         {{"o/in.mid", kSongOut}, {"o/b.mid", kSongOut}}, "", 0, {{"o/", ""}, {"b.mid", kSong}},
         "processes"),
+    // Without /proc an unnamed file could not be linked: a hidden named one takes its place.
+    row("replaced_without_proc", kInOut, kSong, {{"out.mid", kSongOut}}, kSongTrace, 0, {}, "root",
+        kWithoutProc),
+    row("created_without_proc", {"-q", "in.mid", "new.mid"}, kSong, {{"new.mid", kSongOut}}, "", 0,
+        {}, "root", kWithoutProc),
     row("symbolic_link_has_its_target_replaced", {"in.mid", "sub/link.mid"}, kSong,
         {{"out.mid", kSongOut}}, kSongTrace, 0, {{"sub/link.mid", "-> ../out.mid"}}, kPosix),
     // A device is written directly: here standard output (a pipe), named through /proc/self/fd.
@@ -159,6 +164,10 @@ const std::vector<Row> kRefusals = {
     row("failure_place", {"-q", "in.mid", "out.mid"}, song({"00 FF 2F 00", "80 80 80 80 00"}), {},
         "variable-length number too long (track 2, byte 34)\nERR\n", 1),
     row("no_tracks", {"-q", "in.mid", "out.mid"}, song({}), {}, "no tracks\nERR\n", 1),
+    // A last track of 2 GiB steps forward at the index; the scan meets the end of the file.
+    row("last_track_of_2_gib", {"-q", "in.mid", "out.mid"},
+        R"("MThd" {00 01 00 01 00 60} "MTrk" 80 00 00 00)", {},
+        "unexpected end of file (track 1, byte 22)\nERR\n", 1),
     row("list_failure", {"--list", "in.mid"}, song({R"(00 FF 01 08 "$DEL_LO$"  80 80 80 80 00)"}),
         {}, "1\t0\tDEL_LO\nvariable-length number too long (track 1, byte 34)\nERR\n", 1),
     row("input_missing", {"missing.mid", "out.mid"}, kSong, {}, "file can't read\nERR\n", 1),

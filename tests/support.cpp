@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -141,6 +143,12 @@ Result run(const std::vector<std::string>& args, How how) {
         dup2(how == kTraceToFull ? open("/dev/full", O_WRONLY) : pipe_fds[1], STDOUT_FILENO);
         close(pipe_fds[0]);
         close(pipe_fds[1]);
+        // Where /proc is missing: a mount namespace of its own, with an empty one.
+        if (how == kWithoutProc &&
+            (unshare(CLONE_NEWNS) != 0 ||
+             mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+             mount("none", "/proc", "tmpfs", 0, nullptr) != 0))
+            _exit(126);
         // 65534: nobody, without root's groups.
         if (how != kAsNobody ||
             (setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0))
