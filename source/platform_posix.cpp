@@ -13,6 +13,7 @@
 
 #include "platform.h"
 #ifdef __linux__
+#include <linux/limits.h>
 #include <sys/xattr.h>
 #endif
 
@@ -178,7 +179,7 @@ bool createUnderTempName(Create create) {
 // applies as it would to a shell's redirection; a file that replaces another starts private and
 // takes the other's attributes before it is put in place.
 mode_t creationMode() {
-    return output.target_exists ? 0600 : 0666;
+    return output.target_exists ? S_IRUSR | S_IWUSR : 0666;
 }
 
 int createNamedFile() {
@@ -241,8 +242,8 @@ int createTemporaryFile() {
 // cp -p leaves it, and so are owner and group.
 void copyExtendedAttributes(int from, int to) {
 #ifdef __linux__
-    static char names[64 * 1024];
-    static char value[sizeof names];
+    static char names[XATTR_LIST_MAX];
+    static char value[XATTR_SIZE_MAX];
     const ssize_t length = flistxattr(from, names, sizeof names);
     for (const char* name = names; name < names + length; name += std::strlen(name) + 1) {
         const ssize_t size = fgetxattr(from, name, value, sizeof value);
@@ -257,16 +258,8 @@ void copyExtendedAttributes(int from, int to) {
 // were kept, as cp -p and install do; then the permission bits and the extended attributes.
 bool takeTargetAttributes(int fd) {
     const struct stat& old = output.target_status;
-    struct stat now;
-    if (fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) {
-        return false;
-    }
-    if (fstat(fd, &now) != 0) {
-        return false;
-    }
-    const bool owner_kept = now.st_uid == old.st_uid && now.st_gid == old.st_gid;
-    const mode_t mode = old.st_mode & (owner_kept ? 07777 : 01777);
-    if (fchmod(fd, mode) != 0) {
+    const bool owner_kept = fchown(fd, old.st_uid, old.st_gid) == 0;
+    if (fchmod(fd, old.st_mode & (owner_kept ? 07777 : 01777)) != 0) {
         return false;
     }
     copyExtendedAttributes(output.target_fd, fd);

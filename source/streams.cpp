@@ -44,8 +44,8 @@ void openInputFile(const char* path) {
         errexit("file can't read");
     }
     // The blocks are the only buffers: a stream's own would copy every byte once more.
-    std::setvbuf(f_input, nullptr, _IONBF, 0);
-    std::setvbuf(f_copy, nullptr, _IONBF, 0);
+    std::setbuf(f_input, nullptr);
+    std::setbuf(f_copy, nullptr);
 }
 
 bool isInputFile(const char* path) {

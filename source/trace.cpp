@@ -46,7 +46,7 @@ void setUpTrace(TraceMode mode) {
     trace.mode = mode;
     trace.events_shown = mode == TRACE_EVENTS;
     // The trace buffer gathers the lines already; a second buffer would only copy them again.
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    std::setbuf(stdout, nullptr);
 }
 
 void flushTrace() {
