@@ -136,6 +136,14 @@ const std::vector<Row> kRows = {
         {}, "root", kWithoutProc),
     row("symbolic_link_has_its_target_replaced", {"in.mid", "sub/link.mid"}, kSong,
         {{"out.mid", kSongOut}}, kSongTrace, 0, {{"sub/link.mid", "-> ../out.mid"}}, kPosix),
+    // A name of 255 bytes, the most a file system allows, is created and replaced.
+    row("longest_name_created", {"-q", "in.mid", times("n", 251) + ".mid"}, kSong,
+        {{times("n", 251) + ".mid", kSongOut}}, ""),
+    row("longest_name_replaced", {"-q", "in.mid", times("n", 251) + ".mid"}, kSong,
+        {{times("n", 251) + ".mid", kSongOut}}, "", 0, {{times("n", 251) + ".mid", kOld}}),
+    // A path through /proc names a descriptor: the file is written in place, never resolved.
+    row("written_through_proc", {"-q", "in.mid", "/proc/self/cwd/out.mid"}, kSong,
+        {{"out.mid", kSongOut}}, "", 0, {}, kPosix),
     // A device is written directly: here standard output (a pipe), named through /proc/self/fd.
     row("device_written_directly", {"-q", "in.mid", "/dev/stdout"}, kCommandFree, {},
         std::string(kCommandFreeBytes.begin(), kCommandFreeBytes.end()), 0, {}, kPosix),
@@ -179,6 +187,10 @@ const std::vector<Row> kRefusals = {
         {{"hard.mid", "=> in.mid"}}, "real files"),
     row("device_full", {"in.mid", "/dev/full"}, kSong, {}, kSongTrace + kCantWrite, 1, {}, kPosix),
     row("trace_unwritable", kInOut, kSong, {}, "", 1, {}, kPosix, kTraceToFull),
+    // A closed pipe and a file size limit fail the run with its message, not a signal.
+    row("trace_unread", kInOut, kSong, {}, "", 1, {}, kPosix, kTraceUnread),
+    row("file_size_limit", {"-q", "in.mid", "out.mid"}, kLong, {}, kCantWrite, 1, {}, kPosix,
+        kFileSizeLimit),
     // The old output is writable in place, but the directory refuses a file to replace it with.
     row("read_only_directory", kInOut, kSong, {}, kCantWrite, 1, {}, "root", kAsNobody),
     row("input_changed", kInOut, kLong, {{"in.mid", kLong + R"( "changed")"}},

@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -143,6 +144,9 @@ Result run(const std::vector<std::string>& args, How how) {
         dup2(how == kTraceToFull ? open("/dev/full", O_WRONLY) : pipe_fds[1], STDOUT_FILENO);
         close(pipe_fds[0]);
         close(pipe_fds[1]);
+        const rlimit limit{4096, 4096};
+        if (how == kFileSizeLimit)
+            setrlimit(RLIMIT_FSIZE, &limit);
         // Where /proc is missing: a mount namespace of its own, with an empty one.
         if (how == kWithoutProc &&
             (unshare(CLONE_NEWNS) != 0 ||
@@ -156,6 +160,8 @@ Result run(const std::vector<std::string>& args, How how) {
         _exit(127);
     }
     close(pipe_fds[1]);
+    if (how == kTraceUnread)
+        close(pipe_fds[0]);
     const int signals[] = {SIGINT, SIGTERM, SIGHUP};
     Result result;
     char block[65536];

@@ -41,11 +41,23 @@ Snapshot snapshot();
 // and attribute, a new one gets 0666 less the umask that the converter runs with, 027.
 std::string entry(const Snapshot& before, const std::string& path, const Bytes& bytes);
 
-// How the converter runs: plainly, with its standard output on /dev/full, as the user nobody,
+// How the converter runs: plainly, with its standard output on /dev/full or on a pipe nobody
+// reads, under a file size limit of 4 KiB, as the user nobody,
 // with an empty /proc (as root), or
 // with something done as soon as it has printed its first line: its input file (in.mid) changed,
 // or a signal sent.
-enum How { kRun, kTraceToFull, kAsNobody, kChangeInput, kWithoutProc, kSigInt, kSigTerm, kSigHup };
+enum How {
+    kRun,
+    kTraceToFull,
+    kTraceUnread,
+    kFileSizeLimit,
+    kAsNobody,
+    kChangeInput,
+    kWithoutProc,
+    kSigInt,
+    kSigTerm,
+    kSigHup
+};
 
 struct Result {
     std::string out;
