@@ -240,7 +240,7 @@ int createTemporaryFile() {
 // Extended attributes, POSIX ACLs among them, where the system has them. One that the file system
 // or the process may not set (a privileged namespace, file capabilities) is left behind, as
 // cp -p leaves it, and so are owner and group.
-void copyExtendedAttributes(int from, int to) {
+void copyExtendedAttributes([[maybe_unused]] int from, [[maybe_unused]] int to) {
 #ifdef __linux__
     static char names[XATTR_LIST_MAX];
     static char value[XATTR_SIZE_MAX];
