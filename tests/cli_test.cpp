@@ -130,10 +130,10 @@ const std::vector<Row> kRows = {
         {{"o/in.mid", kSongOut}, {"o/b.mid", kSongOut}}, "", 0, {{"o/", ""}, {"b.mid", kSong}},
         "processes"),
     // Without /proc an unnamed file could not be linked: a hidden named one takes its place.
-    row("replaced_without_proc", kInOut, kSong, {{"out.mid", kSongOut}}, kSongTrace, 0, {}, "root",
-        kWithoutProc),
+    row("replaced_without_proc", kInOut, kSong, {{"out.mid", kSongOut}}, kSongTrace, 0, {},
+        "an empty /proc", kWithoutProc),
     row("created_without_proc", {"-q", "in.mid", "new.mid"}, kSong, {{"new.mid", kSongOut}}, "", 0,
-        {}, "root", kWithoutProc),
+        {}, "an empty /proc", kWithoutProc),
     row("symbolic_link_has_its_target_replaced", {"in.mid", "sub/link.mid"}, kSong,
         {{"out.mid", kSongOut}}, kSongTrace, 0, {{"sub/link.mid", "-> ../out.mid"}}, kPosix),
     // A name of 255 bytes, the most a file system allows, is created and replaced.

@@ -23,7 +23,8 @@ void writeFile(const std::string& path, const Bytes& bytes, unsigned mode = 0644
 // do besides converting: "posix file system" (permission bits, extended attributes, symbolic
 // links, devices), "signals", "root" (running as another user: the tests run as root) and "real
 // files" (the test's own, not copies as wasm's are: hard links, changes made during a run) and
-// "processes" (a folder conversion starts one per file; wasm has none).
+// "processes" (a folder conversion starts one per file; wasm has none); "an empty /proc" (root,
+// and no wrapper that needs /proc itself).
 bool targetHas(std::string_view capability);
 
 // A fresh directory (mode 0755), the current one while the object lives, removed afterwards.
