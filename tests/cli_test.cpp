@@ -140,7 +140,7 @@ const std::vector<Row> kRows = {
     row("longest_name_created", {"-q", "in.mid", times("n", 251) + ".mid"}, kSong,
         {{times("n", 251) + ".mid", kSongOut}}, ""),
     row("longest_name_replaced", {"-q", "in.mid", times("n", 251) + ".mid"}, kSong,
-        {{times("n", 251) + ".mid", kSongOut}}, "", 0, {{times("n", 251) + ".mid", kOld}}),
+        {{times("n", 251) + ".mid", kSongOut}}, "", 0, {{times("n", 251) + ".mid", kOld}}, kPosix),
     // A path through /proc names a descriptor: the file is written in place, never resolved.
     row("written_through_proc", {"-q", "in.mid", "/proc/self/cwd/out.mid"}, kSong,
         {{"out.mid", kSongOut}}, "", 0, {}, kPosix),
