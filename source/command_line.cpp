@@ -45,7 +45,7 @@ int exitAfterPrinting(int status) {
     return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? status : EXIT_FAILURE;
 }
 
-int usageError(std::string_view message, std::string_view detail = {}, std::string_view more = {}) {
+int usageError(std::string_view message, std::string_view detail = "", std::string_view more = "") {
     print(message);
     print(detail);
     print(more);
