@@ -28,14 +28,14 @@ struct Row {
     std::vector<std::string> args;
     Files made, given;
     int status;
-    How how;
+    int how;
     friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
     static std::string nameOf(const testing::TestParamInfo<Row>& info) { return info.param.name; }
 };
 
 Row row(std::string name, std::vector<std::string> args, std::string input, Files made,
         std::string trace, int status = 0, Files given = {}, std::string needs = {},
-        How how = kRun) {
+        int how = kRun) {
     return {name, input, trace, needs, args, made, given, status, how};
 }
 
@@ -49,6 +49,12 @@ const std::string kOld = R"("old output")";
 const std::string kSameFile = "input and output are the same file\nERR\n";
 const std::string kCantWrite = "file can't write\nERR\n";
 const std::string kPosix = "posix file system";
+const std::string kFails = "injected failures";
+
+// A C library call of the converter fails, as on a failing disk or a lost server.
+std::vector<std::string> failing(const std::string& call, const std::string& output = "out.mid") {
+    return {"FAIL=" + call, "-q", "in.mid", output};
+}
 
 // The note's bytes, CR LF 1A, are what a text mode would change.
 const std::string kSong = song({R"(00 FF 05 08 "$DEL_UL$"  0D 90 0A 1A  00 FF 2F 00)"});
@@ -193,10 +199,25 @@ const std::vector<Row> kRefusals = {
         kFileSizeLimit),
     // The old output is writable in place, but the directory refuses a file to replace it with.
     row("read_only_directory", kInOut, kSong, {}, kCantWrite, 1, {}, "root", kAsNobody),
+    // Each step of putting the output in place may fail; the old output stays, no new one is left.
+    row("sync_fails", failing("fsync"), kSong, {}, kCantWrite, 1, {}, kFails),
+    row("attributes_refused", failing("fchmod"), kSong, {}, kCantWrite, 1, {}, kFails),
+    row("link_fails", failing("linkat", "new.mid"), kSong, {}, kCantWrite, 1, {}, kFails),
+    row("hidden_link_fails", failing("linkat"), kSong, {}, kCantWrite, 1, {}, kFails),
+    row("rename_fails", failing("renameat"), kSong, {}, kCantWrite, 1, {}, kFails),
+    row("close_fails", failing("fclose", "new.mid"), kSong, {}, kCantWrite, 1, {}, kFails),
+    row("read_fails", failing("fread"), kSong, {}, "file can't read\nERR\n", 1, {}, kFails),
+    row("input_unknown_at_the_end", failing("fstat64:3"), kSong, {},
+        "input changed during conversion\nERR\n", 1, {}, kFails),
+    row("no_processes", {"FAIL=fork", "-o", "o", "in.mid", "b.mid"}, kSong, {},
+        "in.mid: conversion did not finish\nb.mid: conversion did not finish\n", 1,
+        {{"o/", ""}, {"b.mid", kSong}}, kFails),
     row("input_changed", kInOut, kLong, {{"in.mid", kLong + R"( "changed")"}},
         kLongTrace + "input changed during conversion\nERR\n", 1, {}, "real files", kChangeInput),
     row("sigint", kInOut, kLong, {}, "ME 05, size=8\n", 128 + SIGINT, {}, "signals", kSigInt),
-    row("sigterm", kInOut, kLong, {}, "ME 05, size=8\n", 128 + SIGTERM, {}, "signals", kSigTerm),
+    // Without /proc the output is a hidden named file from the start, which the signal removes.
+    row("sigterm", kInOut, kLong, {}, "ME 05, size=8\n", 128 + SIGTERM, {}, "an empty /proc",
+        kSigTerm | kWithoutProc),
     row("sighup", kInOut, kLong, {}, "ME 05, size=8\n", 128 + SIGHUP, {}, "signals", kSigHup),
     row("no_arguments", {}, kSong, {}, "no input files\n", 2),
     row("one_path", {"in.mid"}, kSong, {}, "no output files\n", 2),

@@ -100,9 +100,10 @@ bool targetHas(std::string_view capability) {
 #else
     const bool sanitized = false;
 #endif
-    if (capability == "an empty /proc")
-        return name == "posix" && geteuid() == 0 && !sanitized &&
-               std::getenv("LYRIC2SYSEX_WRAPPER") == nullptr;
+    const bool bare =
+        name == "posix" && !sanitized && std::getenv("LYRIC2SYSEX_WRAPPER") == nullptr;
+    if (capability == "an empty /proc" || capability == "injected failures")
+        return bare && (capability != "an empty /proc" || geteuid() == 0);
     return name == "posix"
                ? capability != "root" || geteuid() == 0
                : (capability == "real files" || capability == "processes") && name != "wasm";
@@ -139,9 +140,13 @@ std::string entry(const Snapshot& before, const std::string& path, const Bytes& 
            "\n" + std::string(bytes.begin(), bytes.end());
 }
 
-Result run(const std::vector<std::string>& args, How how) {
+Result run(const std::vector<std::string>& args, int how) {
+    const bool without_proc = how & kWithoutProc;
+    how &= ~kWithoutProc;
     std::vector<std::string> words = kCommand;
-    words.insert(words.end(), args.begin(), args.end());
+    std::string failure;  // an argument "FAIL=call[:n]" is not the converter's
+    for (const std::string& arg : args)
+        arg.rfind("FAIL=", 0) == 0 ? failure = arg.substr(5) : words.emplace_back(arg);
     std::vector<char*> argv(words.size() + 1);
     std::transform(words.begin(), words.end(), argv.begin(),
                    [](std::string& w) { return w.data(); });
@@ -151,6 +156,9 @@ Result run(const std::vector<std::string>& args, How how) {
     const pid_t child = fork();
     if (child == 0) {
         umask(kUmask);
+        if (!failure.empty() && (setenv("LD_PRELOAD", LYRIC2SYSEX_FAIL_LIBRARY, 1) != 0 ||
+                                 setenv("LYRIC2SYSEX_FAIL", failure.c_str(), 1) != 0))
+            _exit(126);
         dup2(how == kTraceToFull ? open("/dev/full", O_WRONLY) : pipe_fds[1], STDOUT_FILENO);
         close(pipe_fds[0]);
         close(pipe_fds[1]);
@@ -158,10 +166,9 @@ Result run(const std::vector<std::string>& args, How how) {
         if (how == kFileSizeLimit)
             setrlimit(RLIMIT_FSIZE, &limit);
         // Where /proc is missing: a mount namespace of its own, with an empty one.
-        if (how == kWithoutProc &&
-            (unshare(CLONE_NEWNS) != 0 ||
-             mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-             mount("none", "/proc", "tmpfs", 0, nullptr) != 0))
+        if (without_proc && (unshare(CLONE_NEWNS) != 0 ||
+                             mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                             mount("none", "/proc", "tmpfs", 0, nullptr) != 0))
             _exit(126);
         // 65534: nobody, without root's groups.
         if (how != kAsNobody ||

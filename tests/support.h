@@ -23,8 +23,8 @@ void writeFile(const std::string& path, const Bytes& bytes, unsigned mode = 0644
 // do besides converting: "posix file system" (permission bits, extended attributes, symbolic
 // links, devices), "signals", "root" (running as another user: the tests run as root) and "real
 // files" (the test's own, not copies as wasm's are: hard links, changes made during a run) and
-// "processes" (a folder conversion starts one per file; wasm has none); "an empty /proc" (root,
-// and no wrapper that needs /proc itself).
+// "processes" (a folder conversion starts one per file; wasm has none); "injected failures" (a
+// native POSIX binary, unwrapped and unsanitized) and "an empty /proc" (the same, run by root).
 bool targetHas(std::string_view capability);
 
 // A fresh directory (mode 0755), the current one while the object lives, removed afterwards.
@@ -43,10 +43,9 @@ Snapshot snapshot();
 std::string entry(const Snapshot& before, const std::string& path, const Bytes& bytes);
 
 // How the converter runs: plainly, with its standard output on /dev/full or on a pipe nobody
-// reads, under a file size limit of 4 KiB, as the user nobody,
-// with an empty /proc (as root), or
-// with something done as soon as it has printed its first line: its input file (in.mid) changed,
-// or a signal sent.
+// reads, under a file size limit of 4 KiB, as the user nobody, or with something done as soon as
+// it has printed its first line: its input file (in.mid) changed, or a signal sent; and any of
+// these with an empty /proc (as root).
 enum How {
     kRun,
     kTraceToFull,
@@ -54,10 +53,10 @@ enum How {
     kFileSizeLimit,
     kAsNobody,
     kChangeInput,
-    kWithoutProc,
     kSigInt,
     kSigTerm,
-    kSigHup
+    kSigHup,
+    kWithoutProc = 16
 };
 
 struct Result {
@@ -66,5 +65,6 @@ struct Result {
 };
 
 // Runs LYRIC2SYSEX_BINARY in the current directory, behind the command LYRIC2SYSEX_WRAPPER
-// names if any (valgrind, wine, node with its loader).
-Result run(const std::vector<std::string>& args, How how = kRun);
+// names if any (valgrind, wine, node with its loader). An argument "FAIL=call[:n]" is not passed:
+// it makes that C library call (its nth call) fail in the converter.
+Result run(const std::vector<std::string>& args, int how = kRun);

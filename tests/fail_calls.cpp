@@ -1,0 +1,72 @@
+// Preloaded into the converter, makes one C library call fail as a failing disk, a full server or
+// a full process table would: LYRIC2SYSEX_FAIL names the call, and after a colon which of its
+// calls fails (all of them without).
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool read_failed = false;
+
+bool fails(const char* name) {
+    static int calls = 0;
+    const char* wanted = std::getenv("LYRIC2SYSEX_FAIL");
+    const std::size_t length = std::strlen(name);
+    if (wanted == nullptr || std::strncmp(wanted, name, length) != 0 ||
+        (wanted[length] != '\0' && wanted[length] != ':'))
+        return false;
+    const bool failing = wanted[length] == '\0' || std::atoi(wanted + length + 1) == ++calls;
+    if (failing)
+        errno = EIO;
+    return failing;
+}
+
+template <typename Function>
+Function* real(Function*, const char* name) {
+    return reinterpret_cast<Function*>(dlsym(RTLD_NEXT, name));
+}
+
+// The call itself, unless it is the one to fail.
+template <typename Function, typename... Args>
+int pass(Function* self, const char* name, Args... args) {
+    return fails(name) ? -1 : real(self, name)(args...);
+}
+
+}  // namespace
+
+extern "C" {
+int fsync(int fd) {
+    return pass(fsync, "fsync", fd);
+}
+int fchmod(int fd, mode_t mode) {
+    return pass(fchmod, "fchmod", fd, mode);
+}
+int fstat64(int fd, struct stat64* status) {
+    return pass(fstat64, "fstat64", fd, status);
+}
+int linkat(int from_dir, const char* from, int to_dir, const char* to, int flags) {
+    return pass(linkat, "linkat", from_dir, from, to_dir, to, flags);
+}
+int renameat(int from_dir, const char* from, int to_dir, const char* to) {
+    return pass(renameat, "renameat", from_dir, from, to_dir, to);
+}
+pid_t fork() {
+    return pass(fork, "fork");
+}
+int fclose(FILE* stream) {
+    return real(fclose, "fclose")(stream) != 0 || fails("fclose") ? EOF : 0;
+}
+size_t fread(void* bytes, size_t size, size_t count, FILE* stream) {
+    read_failed = read_failed || fails("fread");
+    return read_failed ? 0 : real(fread, "fread")(bytes, size, count, stream);
+}
+int ferror(FILE* stream) {
+    return read_failed || real(ferror, "ferror")(stream);
+}
+}
