@@ -68,10 +68,10 @@ const char* fileName(const char* path) {
     return name;
 }
 
-// DIR, one separator and the input's file name; false when that does not fit.
+// DIR, one separator and the input's file name; false when that does not fit. DIR is a directory,
+// so never empty.
 bool makeOutputPath(const char* output_dir, const char* input) {
-    const std::size_t length = std::strlen(output_dir);
-    const bool has_separator = length > 0 && platformIsPathSeparator(output_dir[length - 1]);
+    const bool has_separator = platformIsPathSeparator(output_dir[std::strlen(output_dir) - 1]);
     const int written = std::snprintf(output_path, sizeof output_path, "%s%s%s", output_dir,
                                       has_separator ? "" : "/", fileName(input));
     return written > 0 && static_cast<std::size_t>(written) < sizeof output_path;

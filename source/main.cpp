@@ -56,7 +56,9 @@ constexpr TraceText kCommandTrace[kCommandCount] = {
 };
 
 // The largest value a four-byte variable-length number holds.
+constexpr std::uint8_t kMaxVariableLengthBytes = 4;
 constexpr std::uint32_t kMaxVariableLength = 0x0FFFFFFF;
+constexpr std::uint8_t kSysExStart = 0xF0;
 
 constexpr std::uint64_t kFormatOffset = 8;
 constexpr std::uint64_t kFirstTrackLengthOffset = 18;
@@ -262,7 +264,7 @@ void writeNibbles(std::uint32_t payload_length) {
 
 // F0, the length and the command's header, as one block; returns its size.
 std::size_t makeSysExHead(COMMAND active_com, std::uint32_t sysex_length, std::uint8_t* head) {
-    head[0] = 0xF0;
+    head[0] = kSysExStart;
     std::uint8_t length_field_size = 0;
     convertSizeToVariableLength(sysex_length, head + 1, &length_field_size);
     mInfo.len_out_event_var_size = length_field_size;
@@ -329,7 +331,7 @@ void readVariableLength(VariableLengthInfo* vinfo) {
     std::uint8_t byte = 0;
     do {
         // A fifth byte: the fourth still had its continuation bit set.
-        if (count == 4) {
+        if (count == kMaxVariableLengthBytes) {
             errexitInEvent("variable-length number too long");
         }
         byte = readEventByte();
@@ -474,7 +476,7 @@ void writeSysExEvent(COMMAND active_com) {
         return;
     }
     const std::uint32_t sysex_length = isAddCommand(active_com) ? payload_length * 2 + 7 : 7;
-    std::uint8_t head[1 + 4 + kHeaderLength];
+    std::uint8_t head[sizeof kSysExStart + kMaxVariableLengthBytes + kHeaderLength];
     const std::size_t head_size = makeSysExHead(active_com, sysex_length, head);
     const std::uint32_t text_size = mInfo.len_event_var_size + mInfo.len_event_data_size + 2;
     const std::uint32_t sysex_size = 1 + mInfo.len_out_event_var_size + sysex_length;

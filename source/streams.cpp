@@ -19,7 +19,7 @@ FileIdentity input_identity;
 
 bool refill(InputBlock& block, std::FILE* stream, std::uint64_t offset) {
     if (!platformSeek(stream, offset)) {
-        return false;
+        errexit("file can't read");
     }
     block.offset = offset;
     block.filled = std::fread(block.bytes, 1, sizeof block.bytes, stream);
