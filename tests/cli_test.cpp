@@ -136,8 +136,9 @@ const std::vector<Row> kRows = {
         {{"o/in.mid", kSongOut}, {"o/b.mid", kSongOut}}, "", 0, {{"o/", ""}, {"b.mid", kSong}},
         "processes"),
     // Without /proc an unnamed file could not be linked: a hidden named one takes its place.
-    row("replaced_without_proc", kInOut, kSong, {{"out.mid", kSongOut}}, kSongTrace, 0, {},
-        "an empty /proc", kWithoutProc),
+    // Its name is not the template's: a file of that name is there already.
+    row("replaced_without_proc", kInOut, kSong, {{"out.mid", kSongOut}}, kSongTrace, 0,
+        {{".out.mid.XXXXXX", kOld}}, "an empty /proc", kWithoutProc),
     row("created_without_proc", {"-q", "in.mid", "new.mid"}, kSong, {{"new.mid", kSongOut}}, "", 0,
         {}, "an empty /proc", kWithoutProc),
     row("symbolic_link_has_its_target_replaced", {"in.mid", "sub/link.mid"}, kSong,
@@ -175,6 +176,15 @@ const std::vector<Row> kRefusals = {
     row("overlap_that_would_loop", {"-q", "in.mid", "out.mid"},
         R"("MThd" {00 01 03 FF 00 60} "MTrk" FF FF FF F8 00 FF 2F 00)", {},
         "track overlaps previous track (track 2, byte 14)\nERR\n", 1),
+    // Cut short after the track count, and in a skipped event's data.
+    row("header_cut_short", {"-q", "in.mid", "out.mid"}, R"("MThd" 00 00 00 06 00 01 00 01)", {},
+        "unexpected end of file (track 1, byte 14)\nERR\n", 1),
+    row("event_past_the_end", {"-q", "in.mid", "out.mid"}, song({"00 F0 09 F7"}), {},
+        "unexpected end of file (track 1, byte 22)\nERR\n", 1),
+    // The last track's length steps back past the start of the file.
+    row("last_track_before_the_file", {"-q", "in.mid", "out.mid"},
+        R"("MThd" {00 01 00 01 00 60} "MTrk" 80 00 00 01)", {},
+        "unexpected end of file (track 1, byte 14)\nERR\n", 1),
     row("failure_place", {"-q", "in.mid", "out.mid"}, song({"00 FF 2F 00", "80 80 80 80 00"}), {},
         "variable-length number too long (track 2, byte 34)\nERR\n", 1),
     row("no_tracks", {"-q", "in.mid", "out.mid"}, song({}), {}, "no tracks\nERR\n", 1),
@@ -207,6 +217,7 @@ const std::vector<Row> kRefusals = {
     row("rename_fails", failing("renameat"), kSong, {}, kCantWrite, 1, {}, kFails),
     row("close_fails", failing("fclose", "new.mid"), kSong, {}, kCantWrite, 1, {}, kFails),
     row("read_fails", failing("fread"), kSong, {}, "file can't read\nERR\n", 1, {}, kFails),
+    row("seek_fails", failing("fseeko64"), kSong, {}, "file can't read\nERR\n", 1, {}, kFails),
     row("input_unknown_at_the_end", failing("fstat64:3"), kSong, {},
         "input changed during conversion\nERR\n", 1, {}, kFails),
     row("no_processes", {"FAIL=fork", "-o", "o", "in.mid", "b.mid"}, kSong, {},

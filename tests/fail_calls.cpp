@@ -56,6 +56,9 @@ int linkat(int from_dir, const char* from, int to_dir, const char* to, int flags
 int renameat(int from_dir, const char* from, int to_dir, const char* to) {
     return pass(renameat, "renameat", from_dir, from, to_dir, to);
 }
+int fseeko64(FILE* stream, off64_t offset, int whence) {
+    return pass(fseeko64, "fseeko64", stream, offset, whence);
+}
 pid_t fork() {
     return pass(fork, "fork");
 }
