@@ -112,7 +112,8 @@ Resolution resolveOutputPath(const char* path) {
         }
         char link[PATH_MAX];
         const ssize_t length = readlink(output.target_path, link, sizeof link);
-        if (length < 0 || static_cast<std::size_t>(length) >= sizeof link) {
+        // A failure's -1 becomes the largest size.
+        if (static_cast<std::size_t>(length) >= sizeof link) {
             return RESOLVE_FAILED;
         }
         link[length] = '\0';
@@ -222,16 +223,13 @@ bool linkUnnamedFile(int fd) {
 // linked, the output is a named file instead.
 int createTemporaryFile() {
 #ifdef UNNAMED_OUTPUT_FILES
-    const int fd =
-        openat(output.directory_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, creationMode());
-    if (fd >= 0) {
-        char path[32];
-        procPath(fd, path);
-        if (access(path, F_OK) == 0) {
+    if (access("/proc/self/fd", F_OK) == 0) {
+        const int fd =
+            openat(output.directory_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, creationMode());
+        if (fd != -1) {
             output.mode = OUTPUT_UNNAMED;
             return fd;
         }
-        close(fd);
     }
 #endif
     return createNamedFile();
@@ -271,12 +269,6 @@ bool isRegularFile(int fd) {
     return fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
 }
 
-bool closeStream() {
-    const bool closed = std::fclose(output.stream) == 0;
-    output.stream = nullptr;
-    return closed;
-}
-
 // Puts a finished temporary file in place of the output path and makes that durable.
 bool placeOutput(int fd) {
     if (output.target_exists && !takeTargetAttributes(fd)) {
@@ -291,7 +283,7 @@ bool placeOutput(int fd) {
     }
 #endif
     const bool linked_as_target = output.mode == OUTPUT_UNNAMED && temp_name_in_use == 0;
-    if (!closeStream()) {
+    if (std::fclose(output.stream) != 0) {
         if (linked_as_target) {
             unlinkat(output.directory_fd, output.target_name, 0);
         }
@@ -405,7 +397,7 @@ bool platformCommitOutput() {
     if (output.mode == OUTPUT_DIRECT) {
         // A device or a pipe has nothing to sync; a file reached through /proc has.
         const bool synced = !isRegularFile(fd) || fsync(fd) == 0;
-        return closeStream() && synced;
+        return std::fclose(output.stream) == 0 && synced;
     }
     // A signal on the way removes the temporary name, whether it was still to be renamed (the
     // old output stays) or renamed already (nothing to remove).

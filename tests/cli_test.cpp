@@ -216,6 +216,9 @@ const std::vector<Row> kRefusals = {
     row("hidden_link_fails", failing("linkat"), kSong, {}, kCantWrite, 1, {}, kFails),
     row("rename_fails", failing("renameat"), kSong, {}, kCantWrite, 1, {}, kFails),
     row("close_fails", failing("fclose", "new.mid"), kSong, {}, kCantWrite, 1, {}, kFails),
+    // A file system without unnamed files gets a hidden named one.
+    row("unnamed_file_refused", failing("openat64:1"), kSong, {{"out.mid", kSongOut}}, "", 0, {},
+        kFails),
     row("read_fails", failing("fread"), kSong, {}, "file can't read\nERR\n", 1, {}, kFails),
     row("seek_fails", failing("fseeko64"), kSong, {}, "file can't read\nERR\n", 1, {}, kFails),
     row("input_unknown_at_the_end", failing("fstat64:3"), kSong, {},

@@ -59,6 +59,9 @@ int renameat(int from_dir, const char* from, int to_dir, const char* to) {
 int fseeko64(FILE* stream, off64_t offset, int whence) {
     return pass(fseeko64, "fseeko64", stream, offset, whence);
 }
+int openat64(int directory, const char* path, int flags, mode_t mode) {
+    return pass(openat64, "openat64", directory, path, flags, mode);
+}
 pid_t fork() {
     return pass(fork, "fork");
 }
