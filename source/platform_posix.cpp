@@ -1,4 +1,5 @@
 // The platform layer of Linux, macOS and the other POSIX systems, WebAssembly's among them.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -50,7 +51,7 @@ struct OutputState {
     bool target_exists;
     int target_fd;  // the existing file, opened for writing to prove that it may be replaced
     struct stat target_status;
-    char temp_name[NAME_MAX + 1];
+    char temp_name[sizeof dirent::d_name];
 } output = {OUTPUT_DIRECT, nullptr, {}, nullptr, -1, false, -1, {}, {}};
 
 volatile std::sig_atomic_t temp_name_in_use = 0;
