@@ -384,12 +384,12 @@ bool mReadTrackPosition() {
             break;
         }
         // Over the track's data and the next chunk's tag: a signed 32-bit step, which a length
-        // of 2 GiB or more turns backwards.
+        // of 2 GiB or more wraps round, back onto the track or before the file.
         const std::int64_t next_length_field = std::int64_t{track.start_position} +
                                                kChunkHeaderLength +
                                                static_cast<std::int32_t>(track.data_length + 4);
         const std::int64_t next_start = next_length_field - 4;
-        if (next_start <
+        if (next_start !=
             std::int64_t{track.start_position} + kChunkHeaderLength + track.data_length) {
             index_fault = "track overlaps previous track";
             index_fault_place =
