@@ -130,27 +130,27 @@ int convertFolder(const Arguments& arguments, char* program) {
     char quiet[] = "-q";
     char output_option[] = "-o";
     char end_of_options[] = "--";
-    char* child[7] = {program};
-    int count = 1;
-    if (arguments.quiet) {
-        child[count++] = quiet;
-    }
-    child[count++] = output_option;
-    child[count++] = const_cast<char*>(arguments.output_dir);
-    child[count++] = end_of_options;
+    // "[-q] -o DIR -- input"; without -q, the arguments begin one later, at the program's name.
+    char* child[] = {
+        program,        quiet,   output_option, const_cast<char*>(arguments.output_dir),
+        end_of_options, nullptr, nullptr};
+    char** const child_argv = arguments.quiet ? child : child + 1;
+    child_argv[0] = program;
+    char** const input = child + 5;
+    const auto child_argc = static_cast<int>(input - child_argv + 1);
     int status = EXIT_SUCCESS;
     for (int i = 0; i < arguments.path_count; ++i) {
-        child[count] = arguments.paths[i];
-        child[count + 1] = nullptr;
+        *input = arguments.paths[i];
         if (std::fflush(stdout) != 0) {
             return EXIT_FAILURE;
         }
-        const int result = platformRunApart(runCommandLine, count + 1, child);
-        if (result != EXIT_SUCCESS) {
+        int result = EXIT_FAILURE;
+        const bool finished = platformRunApart(runCommandLine, child_argc, child_argv, &result);
+        if (!finished || result != EXIT_SUCCESS) {
             status = EXIT_FAILURE;
         }
         // A process that printed its reason ended with EXIT_FAILURE; any other end has none.
-        if (result != EXIT_SUCCESS && result != EXIT_FAILURE) {
+        if (!finished || result > EXIT_FAILURE) {
             std::printf("%s: conversion did not finish\n", arguments.paths[i]);
         }
     }

@@ -62,6 +62,6 @@ bool platformCommitOutput();
 // Removes whatever a failed run created. Safe to call at any time, also when nothing was created.
 void platformDiscardOutput();
 
-// Runs program(argc, argv) in a process of its own and returns its exit status, or -1 when it
-// could not be run or did not end by itself.
-int platformRunApart(int (*program)(int, char**), int argc, char** argv);
+// Runs program(argc, argv) in a process of its own and gives its exit status; false when it could
+// not be run or did not end by itself.
+bool platformRunApart(int (*program)(int, char**), int argc, char** argv, int* status);

@@ -412,18 +412,19 @@ void platformDiscardOutput() {
     }
 }
 
-int platformRunApart(int (*program)(int, char**), int argc, char** argv) {
+bool platformRunApart(int (*program)(int, char**), int argc, char** argv, int* status) {
     const pid_t child = fork();
     if (child < 0) {
-        return -1;
+        return false;
     }
     if (child == 0) {
         _exit(program(argc, argv));
     }
     // The signals this process catches end it, so the wait is never interrupted to go on.
-    int status = 0;
-    if (waitpid(child, &status, 0) != child) {
-        return -1;
+    int wait_status = 0;
+    if (waitpid(child, &wait_status, 0) != child) {
+        return false;
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    *status = WEXITSTATUS(wait_status);
+    return WIFEXITED(wait_status);
 }

@@ -65,6 +65,10 @@ int openat64(int directory, const char* path, int flags, mode_t mode) {
 pid_t fork() {
     return pass(fork, "fork");
 }
+pid_t waitpid(pid_t child, int* status, int options) {
+    return real(waitpid, "waitpid")(child, status, options) != child || fails("waitpid") ? -1
+                                                                                         : child;
+}
 int fclose(FILE* stream) {
     return real(fclose, "fclose")(stream) != 0 || fails("fclose") ? EOF : 0;
 }

@@ -493,9 +493,9 @@ void platformDiscardOutput() {
     removeTemporaryFile();
 }
 
-int platformRunApart(int (*)(int, char**), int argc, char** argv) {
+bool platformRunApart(int (*)(int, char**), int argc, char** argv, int* status) {
     if (!makeCommandLine(argc, argv)) {
-        return -1;
+        return false;
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -506,14 +506,15 @@ int platformRunApart(int (*)(int, char**), int argc, char** argv) {
     PROCESS_INFORMATION process{};
     if (CreateProcessW(program_path, command_line.text, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                        &startup, &process) == 0) {
-        return -1;
+        return false;
     }
     CloseHandle(process.hThread);
-    DWORD status = 0;
+    DWORD exit_code = 0;
     const bool ended = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
-                       GetExitCodeProcess(process.hProcess, &status) != 0;
+                       GetExitCodeProcess(process.hProcess, &exit_code) != 0;
     CloseHandle(process.hProcess);
+    *status = static_cast<int>(exit_code);
     // The program exits with a small status; anything else (an exception's code, the one of
     // Ctrl-C) means that it was ended.
-    return ended && status <= 255 ? static_cast<int>(status) : -1;
+    return ended && exit_code <= 255;
 }
