@@ -18,7 +18,7 @@ constexpr std::size_t npos = std::string::npos;
 namespace {
 
 // Path to listing. A path ending in '/' is a directory; "-> path" makes a symbolic link, "=> path"
-// a hard link.
+// a hard link, "size N" makes the file N bytes long.
 using Files = std::map<std::string, std::string>;
 
 // The trace's "<usage>" at its end stands for what --help prints; needs names what the binary's
@@ -204,6 +204,11 @@ const std::vector<Row> kRefusals = {
     row("output_is_the_input_by_a_link", {"in.mid", "hard.mid"}, kSong, {}, kSameFile, 1,
         {{"hard.mid", "=> in.mid"}}, "real files"),
     row("device_full", {"in.mid", "/dev/full"}, kSong, {}, kSongTrace + kCantWrite, 1, {}, kPosix),
+    // Sparse after the song, an input of 4 GiB is refused; one of a byte less is converted.
+    row("input_of_4_gib", {"-q", "in.mid", "/dev/full"}, kSong, {}, "file too large\nERR\n", 1,
+        {{"in.mid", "size 4294967296"}}, kPosix),
+    row("input_under_4_gib", {"-q", "in.mid", "/dev/full"}, kSong, {}, kCantWrite, 1,
+        {{"in.mid", "size 4294967295"}}, kPosix),
     row("trace_unwritable", kInOut, kSong, {}, "", 1, {}, kPosix, kTraceToFull),
     // A closed pipe and a file size limit fail the run with its message, not a signal.
     row("trace_unread", kInOut, kSong, {}, "", 1, {}, kPosix, kTraceUnread),
@@ -251,6 +256,8 @@ const std::vector<Row> kRefusals = {
     row("no_folder", {"-o", "nodir", "in.mid"}, kSong, {}, "not a directory: nodir\n<usage>", 2),
     row("folder_inputs_of_one_name", {"-o", "out", "in.mid", "sub/in.mid"}, kSong, {},
         "two inputs named in.mid\n<usage>", 2, {{"out/", ""}, {"sub/in.mid", kSong}}),
+    row("folder_output_path_too_long", {"-o", "o", times("n", 8190)}, kSong, {},
+        "output path too long: " + times("n", 8190) + "\n<usage>", 2, {{"o/", ""}}),
     row("folder_output_is_the_input", {"-o", ".", "in.mid"}, kSong, {},
         "output would be the input itself: in.mid\n<usage>", 2),
 };
@@ -271,6 +278,8 @@ TEST_P(Cli, Row) {
             fs::create_symlink(what.substr(3), path);
         else if (what.rfind("=> ", 0) == 0)
             fs::create_hard_link(what.substr(3), path);
+        else if (what.rfind("size ", 0) == 0)
+            fs::resize_file(path, std::stoull(what.substr(5)));
         else if (path.back() != '/')
             writeFile(path, hex(what));
     }

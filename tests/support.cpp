@@ -124,11 +124,15 @@ Snapshot snapshot() {
     Snapshot files;
     for (const fs::directory_entry& file : fs::recursive_directory_iterator(".")) {
         const fs::file_status status = file.symlink_status();
-        std::ifstream in(fs::is_regular_file(status) ? file.path() : "", std::ios::binary);
+        // A file of 4 GiB is known by its size.
+        const bool huge = fs::is_regular_file(status) && fs::file_size(file) > kTraceLimit;
+        std::ifstream in(fs::is_regular_file(status) && !huge ? file.path() : "", std::ios::binary);
         files[file.path().lexically_relative(".").generic_string()] =
-            fs::is_symlink(status) ? "-> " + fs::read_symlink(file.path()).generic_string()
-                                   : attributes(file.path(), status.permissions()) + "\n" +
-                                         std::string(std::istreambuf_iterator<char>(in), {});
+            fs::is_symlink(status)
+                ? "-> " + fs::read_symlink(file.path()).generic_string()
+                : attributes(file.path(), status.permissions()) + "\n" +
+                      (huge ? std::to_string(fs::file_size(file))
+                            : std::string(std::istreambuf_iterator<char>(in), {}));
     }
     return files;
 }
