@@ -206,9 +206,9 @@ const std::vector<Row> kRefusals = {
     row("device_full", {"in.mid", "/dev/full"}, kSong, {}, kSongTrace + kCantWrite, 1, {}, kPosix),
     // Sparse after the song, an input of 4 GiB is refused; one of a byte less is converted.
     row("input_of_4_gib", {"-q", "in.mid", "/dev/full"}, kSong, {}, "file too large\nERR\n", 1,
-        {{"in.mid", "size 4294967296"}}, kPosix),
+        {{"in.mid", "size 4294967296"}}, "4 GiB files"),
     row("input_under_4_gib", {"-q", "in.mid", "/dev/full"}, kSong, {}, kCantWrite, 1,
-        {{"in.mid", "size 4294967295"}}, kPosix),
+        {{"in.mid", "size 4294967295"}}, "4 GiB files"),
     row("trace_unwritable", kInOut, kSong, {}, "", 1, {}, kPosix, kTraceToFull),
     // A closed pipe and a file size limit fail the run with its message, not a signal.
     row("trace_unread", kInOut, kSong, {}, "", 1, {}, kPosix, kTraceUnread),

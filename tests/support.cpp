@@ -102,6 +102,10 @@ bool targetHas(std::string_view capability) {
 #endif
     const bool bare =
         name == "posix" && !sanitized && std::getenv("LYRIC2SYSEX_WRAPPER") == nullptr;
+    rlimit file_size{};
+    if (capability == "4 GiB files")
+        return name == "posix" && getrlimit(RLIMIT_FSIZE, &file_size) == 0 &&
+               file_size.rlim_cur == RLIM_INFINITY;
     if (capability == "an empty /proc" || capability == "injected failures")
         return bare && (capability != "an empty /proc" || geteuid() == 0);
     return name == "posix"
