@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <ratio>
 
 #include "platform.h"
 #ifdef __linux__
@@ -68,9 +69,10 @@ void fillIdentity(const struct stat& status, FileIdentity* identity) {
     identity->device = static_cast<std::uint64_t>(status.st_dev);
     identity->file = static_cast<std::uint64_t>(status.st_ino);
     identity->size = static_cast<std::uint64_t>(status.st_size);
-    identity->modified_ns = static_cast<std::int64_t>(status.MODIFIED_TIME.tv_sec) * 1000000000 +
-                            status.MODIFIED_TIME.tv_nsec;
-    identity->changed_ns = static_cast<std::int64_t>(status.CHANGED_TIME.tv_sec) * 1000000000 +
+    identity->modified_ns =
+        static_cast<std::int64_t>(status.MODIFIED_TIME.tv_sec) * std::nano::den +
+        status.MODIFIED_TIME.tv_nsec;
+    identity->changed_ns = static_cast<std::int64_t>(status.CHANGED_TIME.tv_sec) * std::nano::den +
                            status.CHANGED_TIME.tv_nsec;
 }
 
@@ -95,12 +97,13 @@ enum Resolution { RESOLVED, RESOLVE_DIRECT, RESOLVE_FAILED };
 // Follows symbolic links in the last component of the output path, so that the file a plain
 // write would reach is the one replaced, even when the link dangles.
 Resolution resolveOutputPath(const char* path) {
-    const std::size_t path_length = std::strlen(path);
-    if (path_length >= sizeof output.target_path) {
+    // A path whose end the buffer cannot hold is one that no system call would take either.
+    if (std::memchr(path, '\0', sizeof output.target_path) == nullptr) {
         return RESOLVE_FAILED;
     }
-    std::memcpy(output.target_path, path, path_length + 1);
-    for (int hops = 0; hops < 40; ++hops) {
+    std::strcpy(output.target_path, path);
+    // As many links as Linux follows in a path, and a look at what the last one names.
+    for (int links = 0; links <= 40; ++links) {
         if (isDescriptorPath(output.target_path)) {
             return RESOLVE_DIRECT;
         }

@@ -44,6 +44,15 @@ std::string times(const std::string& piece, unsigned count) {
     return count == 0 ? "" : times(piece + piece, count / 2) + (count % 2 != 0 ? piece : "");
 }
 
+// count symbolic links, l0 -> l1 -> ... -> out.mid.
+Files chain(unsigned count) {
+    Files links;
+    for (unsigned i = 0; i < count; ++i)
+        links["l" + std::to_string(i)] =
+            "-> " + (i + 1 < count ? "l" + std::to_string(i + 1) : "out.mid");
+    return links;
+}
+
 const std::vector<std::string> kInOut = {"in.mid", "out.mid"};
 const std::string kOld = R"("old output")";
 const std::string kSameFile = "input and output are the same file\nERR\n";
@@ -146,6 +155,11 @@ const std::vector<Row> kRows = {
     // A name of 255 bytes, the most a file system allows, is created and replaced.
     row("longest_name_created", {"-q", "in.mid", times("n", 251) + ".mid"}, kSong,
         {{times("n", 251) + ".mid", kSongOut}}, ""),
+    // As many symbolic links as a system call follows, and one more.
+    row("forty_links_followed", {"-q", "in.mid", "l0"}, kSong, {{"out.mid", kSongOut}}, "", 0,
+        chain(40), kPosix),
+    row("forty_one_links_refused", {"-q", "in.mid", "l0"}, kSong, {}, kCantWrite, 1, chain(41),
+        kPosix),
     // The hidden name is shortened, not cut: a name cut at 255 bytes is taken already.
     row("longest_name_replaced", {"-q", "in.mid", times("n", 251) + ".mid"}, kSong,
         {{times("n", 251) + ".mid", kSongOut}}, "", 0,
