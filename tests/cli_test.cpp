@@ -99,9 +99,9 @@ const std::string kCommandFree =
 const Bytes kCommandFreeBytes = hex(kCommandFree);
 
 // Commands of two tracks at their times (their lines more than a trace buffer holds); a text with
-// a backslash, control bytes and UTF-8.
+// a backslash, a space, control bytes and UTF-8.
 const std::string kListed =
-    song({R"(00 FF 01 10 "$ADD_UP$a\b" 01 7F "歌"  81 00 90 3C 40  10 FF 05 0C "$DEL_HI$ now")",
+    song({R"(00 FF 01 11 "$ADD_UP$a\ b" 01 7F "歌"  81 00 90 3C 40  10 FF 05 0C "$DEL_HI$ now")",
           R"(83 60 FF 05 09 "$ADD_HI$x" )" + times(R"(00 FF 01 08 "$DEL_LO$" )", 6000)});
 
 // A track of 0x08000020 bytes and the start of a text event in it, its length to follow.
@@ -134,7 +134,7 @@ const std::vector<Row> kRows = {
     row("end_of_options", {"--quiet", "--", "-in.mid", "out.mid"}, kSong, {{"out.mid", kSongOut}},
         "", 0, {{"-in.mid", kSong}}),
     row("list", {"--list", "in.mid"}, kListed, {},
-        "1\t0\tADD_UP\ta\\\\b\\x01\\x7F歌\n1\t144\tDEL_UP\n2\t480\tADD_UP\tx\n" +
+        "1\t0\tADD_UP\ta\\\\ b\\x01\\x7F歌\n1\t144\tDEL_UP\n2\t480\tADD_UP\tx\n" +
             times("2\t480\tDEL_LO\n", 6000)),
     row("folder", {"-o", "o/", "--", "in.mid", "bad.mid", "-b.mid"}, kTwoTracks,
         {{"o/in.mid", kTwoTracksOut}, {"o/-b.mid", kSongOut}},
