@@ -55,9 +55,12 @@ constexpr TraceText kCommandTrace[kCommandCount] = {
     traceText("COM DEL_UP"), traceText("COM DEL_LO"),
 };
 
-// The largest value a four-byte variable-length number holds.
+// A variable-length number has four bytes at most.
 constexpr std::uint8_t kMaxVariableLengthBytes = 4;
-constexpr std::uint32_t kMaxVariableLength = 0x0FFFFFFF;
+// The longest text of an add command: its SysEx length, two bytes per text byte and seven more,
+// is then the largest value a four-byte variable-length number holds.
+constexpr std::uint32_t kMaxAddPayload = 134217724;
+static_assert(2 * kMaxAddPayload + 7 == 0x0FFFFFFF, "the longest SysEx length");
 constexpr std::uint8_t kSysExStart = 0xF0;
 
 constexpr std::uint64_t kFormatOffset = 8;
@@ -230,7 +233,7 @@ void refuseUnsafeCommand(COMMAND active_com, std::uint32_t payload_length) {
     if (mInfo.pos_in_after_event > currentTrackEnd()) {
         errexitInEvent("text event runs past end of track");
     }
-    if (isAddCommand(active_com) && std::uint64_t{payload_length} * 2 + 7 > kMaxVariableLength) {
+    if (isAddCommand(active_com) && payload_length > kMaxAddPayload) {
         errexitInEvent("text too long");
     }
 }
