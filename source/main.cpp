@@ -446,8 +446,8 @@ void writeFinalize() {
     if (mInfo.pos_in_after_event > inputSize()) {
         errexitInEvent("unexpected end of file");
     }
-    if (!listing && !copyInputToEnd()) {
-        errexit("file can't read");
+    if (!listing) {
+        copyInputToEnd();
     }
 }
 

@@ -55,6 +55,6 @@ bool readInputBytes(std::uint8_t* bytes, std::size_t count);
 
 // Copies the input from the copy cursor up to end into the output; false if the input ends first.
 bool copyInputTo(std::uint64_t end);
-// Copies from the cursor to the end of the input.
-bool copyInputToEnd();
+// Copies from the cursor to the end of the input, as far as the input still goes.
+void copyInputToEnd();
 void seekCopy(std::uint64_t offset);
