@@ -129,6 +129,10 @@ const std::vector<Row> kRows = {
     row("1023_tracks", kInOut, k1023, {{"out.mid", k1023}}, times("ME 2F, size=0\n", 1023)),
     row("large_file", kInOut, kLong,
         {{"out.mid", song({"00 F0 07 00 48 05 7F 06 00 F7 " + kNotes})}}, kLongTrace),
+    // A signal the caller ignores, as nohup ignores SIGHUP, is ignored by the conversion too.
+    row("sighup_ignored", kInOut, kLong,
+        {{"out.mid", song({"00 F0 07 00 48 05 7F 06 00 F7 " + kNotes})}}, "ME 05, size=8\n", 0, {},
+        "signals", kSigHup | kNohup),
     row("non_ascii_names", {"歌.mid", "出力.mid"}, kSong, {{"出力.mid", kSongOut}}, kSongTrace, 0,
         {{"歌.mid", kSong}}),
     row("end_of_options", {"--quiet", "--", "-in.mid", "out.mid"}, kSong, {{"out.mid", kSongOut}},

@@ -149,8 +149,8 @@ std::string entry(const Snapshot& before, const std::string& path, const Bytes& 
 }
 
 Result run(const std::vector<std::string>& args, int how) {
-    const bool without_proc = how & kWithoutProc;
-    how &= ~kWithoutProc;
+    const bool without_proc = how & kWithoutProc, nohup = how & kNohup;
+    how &= ~(kWithoutProc | kNohup);
     std::vector<std::string> words = kCommand;
     std::string failure;  // an argument "FAIL=call[:n]" is not the converter's
     for (const std::string& arg : args)
@@ -164,6 +164,7 @@ Result run(const std::vector<std::string>& args, int how) {
     const pid_t child = fork();
     if (child == 0) {
         umask(kUmask);
+        signal(SIGHUP, nohup ? SIG_IGN : SIG_DFL);
         if (!failure.empty() && (setenv("LD_PRELOAD", LYRIC2SYSEX_FAIL_LIBRARY, 1) != 0 ||
                                  setenv("LYRIC2SYSEX_FAIL", failure.c_str(), 1) != 0))
             _exit(126);

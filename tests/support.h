@@ -46,7 +46,7 @@ std::string entry(const Snapshot& before, const std::string& path, const Bytes& 
 // How the converter runs: plainly, with its standard output on /dev/full or on a pipe nobody
 // reads, under a file size limit of 4 KiB, as the user nobody, or with something done as soon as
 // it has printed its first line: its input file (in.mid) changed, or a signal sent; and any of
-// these with an empty /proc (as root).
+// these with an empty /proc (as root), or with SIGHUP ignored, as nohup leaves it.
 enum How {
     kRun,
     kTraceToFull,
@@ -57,7 +57,8 @@ enum How {
     kSigInt,
     kSigTerm,
     kSigHup,
-    kWithoutProc = 16
+    kWithoutProc = 16,
+    kNohup = 32
 };
 
 struct Result {
