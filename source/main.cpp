@@ -112,17 +112,6 @@ bool readChunkLength(std::uint32_t& length) {
     return true;
 }
 
-// Relative seeks move by a signed 32-bit amount and fail only before the start of the file.
-bool seekInputBy(std::uint32_t amount) {
-    const std::int64_t target =
-        static_cast<std::int64_t>(inputOffset()) + static_cast<std::int32_t>(amount);
-    if (target < 0) {
-        return false;
-    }
-    seekInput(static_cast<std::uint64_t>(target));
-    return true;
-}
-
 std::uint32_t currentTrackEnd() {
     const MidiTrack& track = in_midi_info.track[mInfo.current_track_num];
     return track.start_position + track.data_length + kChunkHeaderLength;
@@ -401,8 +390,12 @@ bool mReadTrackPosition() {
         }
         seekInput(static_cast<std::uint64_t>(next_length_field));
     }
-    // Onto the last byte of the last track: a length over 2 GiB steps backwards and may fail.
-    return seekInputBy(in_midi_info.track[count - 1].data_length - 1);
+    // The step onto the last byte of the last track is a signed 32-bit one too: a length over 2 GiB
+    // turns it backwards, and it fails before the start of the file. The scan starts afresh.
+    const std::int64_t last_byte =
+        static_cast<std::int64_t>(inputOffset()) +
+        static_cast<std::int32_t>(in_midi_info.track[count - 1].data_length - 1);
+    return last_byte >= 0;
 }
 
 // The scan starts at track 0, where the zeroed records stand.

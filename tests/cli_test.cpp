@@ -44,12 +44,12 @@ std::string times(const std::string& piece, unsigned count) {
     return count == 0 ? "" : times(piece + piece, count / 2) + (count % 2 != 0 ? piece : "");
 }
 
-// count symbolic links, l0 -> l1 -> ... -> out.mid.
+// count symbolic links, ln -> ... -> l1 -> out.mid, n being count: l10 -> l9 is shorter than the
+// link before it.
 Files chain(unsigned count) {
     Files links;
-    for (unsigned i = 0; i < count; ++i)
-        links["l" + std::to_string(i)] =
-            "-> " + (i + 1 < count ? "l" + std::to_string(i + 1) : "out.mid");
+    for (unsigned i = count; i > 0; --i)
+        links["l" + std::to_string(i)] = "-> " + (i > 1 ? "l" + std::to_string(i - 1) : "out.mid");
     return links;
 }
 
@@ -113,6 +113,8 @@ const std::string kNotes = times("00 90 3C 40 ", 100000);
 const std::string kLong = song({R"(00 FF 05 08 "$DEL_UL$" )" + kNotes});
 const std::string kLongTrace = "ME 05, size=8\nCOM DEL_UL\n" + times("NOTE ON\n", 100000);
 
+const std::string kWrapped = R"("MThd" {00 01 00 01 00 60} "MTrk" FF FF FF EB 00 FF 2F 00)";
+
 const std::vector<Row> kRows = {
     row("worked_example", kInOut, kWorked, {{"out.mid", kWorkedOut}},
         "NOTE ON\nME 01, size=11\nCOM ADD_UP\nNOTE OFF\n"),
@@ -133,6 +135,9 @@ const std::vector<Row> kRows = {
     row("sighup_ignored", kInOut, kLong,
         {{"out.mid", song({"00 F0 07 00 48 05 7F 06 00 F7 " + kNotes})}}, "ME 05, size=8\n", 0, {},
         "signals", kSigHup | kNohup),
+    // The last track's length steps back onto the start of the file, and wraps its end round to
+    // byte 1: the scan ends after one event.
+    row("last_track_at_the_start", kInOut, kWrapped, {{"out.mid", kWrapped}}, "ME 2F, size=0\n"),
     row("non_ascii_names", {"歌.mid", "出力.mid"}, kSong, {{"出力.mid", kSongOut}}, kSongTrace, 0,
         {{"歌.mid", kSong}}),
     row("end_of_options", {"--quiet", "--", "-in.mid", "out.mid"}, kSong, {{"out.mid", kSongOut}},
@@ -160,9 +165,9 @@ const std::vector<Row> kRows = {
     row("longest_name_created", {"-q", "in.mid", times("n", 251) + ".mid"}, kSong,
         {{times("n", 251) + ".mid", kSongOut}}, ""),
     // As many symbolic links as a system call follows, and one more.
-    row("forty_links_followed", {"-q", "in.mid", "l0"}, kSong, {{"out.mid", kSongOut}}, "", 0,
+    row("forty_links_followed", {"-q", "in.mid", "l40"}, kSong, {{"out.mid", kSongOut}}, "", 0,
         chain(40), kPosix),
-    row("forty_one_links_refused", {"-q", "in.mid", "l0"}, kSong, {}, kCantWrite, 1, chain(41),
+    row("forty_one_links_refused", {"-q", "in.mid", "l41"}, kSong, {}, kCantWrite, 1, chain(41),
         kPosix),
     // The hidden name is shortened, not cut: a name cut at 255 bytes is taken already.
     row("longest_name_replaced", {"-q", "in.mid", times("n", 251) + ".mid"}, kSong,
@@ -201,9 +206,9 @@ const std::vector<Row> kRefusals = {
         "unexpected end of file (track 1, byte 14)\nERR\n", 1),
     row("event_past_the_end", {"-q", "in.mid", "out.mid"}, song({"00 F0 09 F7"}), {},
         "unexpected end of file (track 1, byte 22)\nERR\n", 1),
-    // The last track's length steps back past the start of the file.
+    // The last track's length steps back to one byte before the start of the file.
     row("last_track_before_the_file", {"-q", "in.mid", "out.mid"},
-        R"("MThd" {00 01 00 01 00 60} "MTrk" 80 00 00 01)", {},
+        R"("MThd" {00 01 00 01 00 60} "MTrk" FF FF FF EA)", {},
         "unexpected end of file (track 1, byte 14)\nERR\n", 1),
     row("failure_place", {"-q", "in.mid", "out.mid"}, song({"00 FF 2F 00", "80 80 80 80 00"}), {},
         "variable-length number too long (track 2, byte 34)\nERR\n", 1),
