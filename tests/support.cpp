@@ -164,6 +164,9 @@ Result run(const std::vector<std::string>& args, int how) {
     const pid_t child = fork();
     if (child == 0) {
         umask(kUmask);
+        // Run from a desktop or by cron, the converter may have no standard input at all.
+        if (kCommand.size() == 1)
+            close(STDIN_FILENO);
         signal(SIGHUP, nohup ? SIG_IGN : SIG_DFL);
         if (!failure.empty() && (setenv("LD_PRELOAD", LYRIC2SYSEX_FAIL_LIBRARY, 1) != 0 ||
                                  setenv("LYRIC2SYSEX_FAIL", failure.c_str(), 1) != 0))
