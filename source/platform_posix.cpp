@@ -141,19 +141,15 @@ void openTargetDirectory() {
     output.directory_fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
-// ".name.XXXXXX" beside the output, the name shortened so that the whole fits a file name of
-// 255 bytes; the letters differ from process to process and from attempt to attempt.
+// ".name.XXXXXX" beside the output, the name cut to its first 247 bytes so that the whole fits a
+// file name of 255; the X's, six hex digits, differ from process to process and from attempt to
+// attempt.
 void makeTempName(unsigned attempt) {
-    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    const int name_room = NAME_MAX - static_cast<int>(sizeof ".." "XXXXXX") + 1;
-    const int length = std::snprintf(output.temp_name, sizeof output.temp_name, ".%.*s.XXXXXX",
-                                     name_room, output.target_name);
-    unsigned long mix = static_cast<unsigned long>(getpid()) * 2654435761u ^
-                        static_cast<unsigned long>(std::time(nullptr)) ^ attempt * 40503u;
-    for (char* letter = output.temp_name + length - 6; *letter != '\0'; ++letter) {
-        *letter = kLetters[mix % (sizeof kLetters - 1)];
-        mix = mix / (sizeof kLetters - 1) + attempt;
-    }
+    std::snprintf(output.temp_name, sizeof output.temp_name, ".%.247s.XXXXXX", output.target_name);
+    const unsigned long mix = (static_cast<unsigned long>(getpid()) * 2654435761u ^
+                               static_cast<unsigned long>(std::time(nullptr)) ^ attempt * 40503u) &
+                              0xFFFFFFu;
+    std::snprintf(std::strrchr(output.temp_name, '.') + 1, sizeof "XXXXXX", "%06lx", mix);
 }
 
 // Runs create(temp_name) under fresh names until one is free; the name is marked in use, with
