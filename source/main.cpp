@@ -257,7 +257,7 @@ void writeNibbles(std::uint32_t payload_length) {
 // F0, the length and the command's header, as one block; returns its size.
 std::size_t makeSysExHead(COMMAND active_com, std::uint32_t sysex_length, std::uint8_t* head) {
     head[0] = kSysExStart;
-    std::uint8_t length_field_size = 0;
+    std::uint8_t length_field_size;
     convertSizeToVariableLength(sysex_length, head + 1, &length_field_size);
     mInfo.len_out_event_var_size = length_field_size;
     std::memcpy(head + 1 + length_field_size, kSysExHeader[active_com], kHeaderLength);

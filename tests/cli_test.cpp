@@ -145,10 +145,10 @@ const std::vector<Row> kRows = {
     row("list", {"--list", "in.mid"}, kListed, {},
         "1\t0\tADD_UP\ta\\\\ b\\x01\\x7F歌\n1\t144\tDEL_UP\n2\t480\tADD_UP\tx\n" +
             times("2\t480\tDEL_LO\n", 6000)),
-    row("folder", {"-o", "o/", "--", "in.mid", "bad.mid", "-b.mid"}, kTwoTracks,
+    row("folder", {"-o", "o/", "--", "in.mid", "bad.mid", "missing.mid", "-b.mid"}, kTwoTracks,
         {{"o/in.mid", kTwoTracksOut}, {"o/-b.mid", kSongOut}},
         "in.mid -> o/in.mid: 5 commands\nbad.mid: unexpected end of file (track 2, byte 26)\n"
-        "-b.mid -> o/-b.mid: 1 command\n",
+        "missing.mid: file can't read\n-b.mid -> o/-b.mid: 1 command\n",
         1, {{"o/", ""}, {"-b.mid", kSong}, {"bad.mid", kBad}}, "processes"),
     row("folder_quiet", {"-q", "--output-dir", "o", "in.mid", "b.mid"}, kSong,
         {{"o/in.mid", kSongOut}, {"o/b.mid", kSongOut}}, "", 0, {{"o/", ""}, {"b.mid", kSong}},
