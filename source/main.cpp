@@ -117,24 +117,6 @@ std::uint32_t currentTrackEnd() {
     return track.start_position + track.data_length + kChunkHeaderLength;
 }
 
-// The offsets of the conversion are 32-bit; an input offset past that lies past the end of any
-// input this converter accepts.
-std::uint32_t inputOffset32() {
-    const std::uint64_t offset = inputOffset();
-    if (offset > UINT32_MAX) {
-        errexitInEvent("unexpected end of file");
-    }
-    return static_cast<std::uint32_t>(offset);
-}
-
-std::uint32_t outputOffset32() {
-    const std::uint64_t offset = outputOffset();
-    if (offset > UINT32_MAX) {
-        errexit("file too large");
-    }
-    return static_cast<std::uint32_t>(offset);
-}
-
 // "ME %02X, size=%d", without a format string to parse for every meta event.
 void traceMetaEvent(std::uint8_t type, std::uint32_t size) {
     constexpr char kHex[] = "0123456789ABCDEF";
@@ -181,7 +163,7 @@ void writeTrackLength() {
     const std::uint8_t field[4] = {
         static_cast<std::uint8_t>(swapped), static_cast<std::uint8_t>(swapped >> 8),
         static_cast<std::uint8_t>(swapped >> 16), static_cast<std::uint8_t>(swapped >> 24)};
-    seekOutput(std::uint64_t{mInfo.pos_out_current_track} + 4);
+    seekOutput(mInfo.pos_out_current_track + 4);
     writeOutputBytes(field, sizeof field);
     seekOutput(mInfo.pos_out_after_sysex);
 }
@@ -238,7 +220,7 @@ void copyUpToTextEvent() {
     if (isFirstWriteAtTrack) {
         mInfo.pos_in_current_track = in_midi_info.track[mInfo.current_track_num].start_position;
         copyEnsured(mInfo.pos_in_current_track);
-        mInfo.pos_out_current_track = outputOffset32();
+        mInfo.pos_out_current_track = outputOffset();
         isFirstWriteAtTrack = false;
     }
     copyEnsured(std::uint64_t{mInfo.pos_in_event_next} + mInfo.len_event_delta);
@@ -422,7 +404,7 @@ void mSearchTxtEvent() {
     } else {
         readChannelMessage(first);
     }
-    mInfo.pos_in_after_event = inputOffset32();
+    mInfo.pos_in_after_event = inputOffset();
     if (is_text_candidate) {
         mJudgeTextEvent();
     }
@@ -490,7 +472,7 @@ void writeSysExEvent(COMMAND active_com) {
         writeNibbles(payload_length);
     }
     writeOutputByte(0xF7);
-    mInfo.pos_out_after_sysex = outputOffset32();
+    mInfo.pos_out_after_sysex = outputOffset();
     mInfo.pos_in_after_com = mInfo.pos_in_event_next + mInfo.len_event_delta +
                              mInfo.len_event_var_size + mInfo.len_event_data_size + 2;
     seekCopy(mInfo.pos_in_after_com);

@@ -31,7 +31,9 @@ struct MidiInfo {
     MidiTrack track[kTrackIndexSize];
 };
 
-// Offsets are 32-bit file offsets; "in" ones are in the input, "out" ones in the output.
+// Offsets are file offsets, "in" ones in the input, "out" ones in the output. The input is at most
+// 4 GiB, so its offsets have 32 bits, except where an event skipped past its end may leave one;
+// the output may grow beyond.
 struct MidiFileReadingInfo {
     std::uint32_t current_track_num;
     std::uint32_t pos_in_event_next;    // where the scanned event's delta time begins
@@ -40,9 +42,9 @@ struct MidiFileReadingInfo {
     std::uint32_t len_event_data_size;  // the last meta event's data length
     std::uint32_t len_out_event_var_size;
     std::uint32_t pos_in_current_track;
-    std::uint32_t pos_in_after_event;
-    std::uint32_t pos_out_current_track;  // the track's length field is 4 bytes further on
-    std::uint32_t pos_out_after_sysex;
+    std::uint64_t pos_in_after_event;
+    std::uint64_t pos_out_current_track;  // the track's length field is 4 bytes further on
+    std::uint64_t pos_out_after_sysex;
     std::uint32_t pos_in_after_com;  // the copy cursor: the output is complete up to here
     std::int64_t diff_track;         // size change of the current track so far
 };
