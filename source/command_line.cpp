@@ -110,8 +110,8 @@ int checkFolderConversion(const Arguments& arguments) {
     return EXIT_SUCCESS;
 }
 
+// The check of the folder conversion has made the output path of its one input already.
 int convertIntoFolder(const Arguments& arguments, const char* input) {
-    makeOutputPath(arguments.output_dir, input);
     setUpTrace(arguments.quiet ? TRACE_SUMMARY_FAILURES : TRACE_SUMMARY);
     trace.input_name = input;
     trace.output_name = output_path;
