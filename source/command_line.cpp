@@ -41,8 +41,10 @@ void print(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
+// A failed write, the flush's own or an earlier one, leaves the stream's error indicator set.
 int exitAfterPrinting(int status) {
-    return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? status : EXIT_FAILURE;
+    std::fflush(stdout);
+    return std::ferror(stdout) == 0 ? status : EXIT_FAILURE;
 }
 
 int usageError(std::string_view message, std::string_view detail = "", std::string_view more = "") {

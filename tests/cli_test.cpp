@@ -275,6 +275,7 @@ const std::vector<Row> kRefusals = {
     row("list_of_two", {"--list", "in.mid", "out.mid"}, kSong, {},
         "--list takes one input and writes no file\n<usage>", 2),
     row("help", {"-h"}, kSong, {}, "<usage>"),
+    row("help_unwritable", {"--help"}, kSong, {}, "", 1, {}, kPosix, kTraceToFull),
     row("version", {"--version"}, kSong, {}, "lyric2sysex " LYRIC2SYSEX_VERSION "\n"),
     row("no_folder", {"-o", "nodir", "in.mid"}, kSong, {}, "not a directory: nodir\n<usage>", 2),
     row("folder_inputs_of_one_name", {"-o", "out", "in.mid", "sub/in.mid"}, kSong, {},
