@@ -145,11 +145,11 @@ void openTargetDirectory() {
 // file name of 255; the X's, six hex digits, differ from process to process and from attempt to
 // attempt.
 void makeTempName(unsigned attempt) {
-    std::snprintf(output.temp_name, sizeof output.temp_name, ".%.247s.XXXXXX", output.target_name);
     const unsigned long mix = (static_cast<unsigned long>(getpid()) * 2654435761u ^
                                static_cast<unsigned long>(std::time(nullptr)) ^ attempt * 40503u) &
                               0xFFFFFFu;
-    std::snprintf(std::strrchr(output.temp_name, '.') + 1, sizeof "XXXXXX", "%06lx", mix);
+    std::snprintf(output.temp_name, sizeof output.temp_name, ".%.247s.%06lx", output.target_name,
+                  mix);
 }
 
 // Runs create(temp_name) under fresh names until one is free; the name is marked in use, with

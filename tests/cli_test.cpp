@@ -154,7 +154,7 @@ const std::vector<Row> kRows = {
         {{"o/in.mid", kSongOut}, {"o/b.mid", kSongOut}}, "", 0, {{"o/", ""}, {"b.mid", kSong}},
         "processes"),
     // Without /proc an unnamed file could not be linked: a hidden named one takes its place.
-    // Its name is not the template's: a file of that name is there already.
+    // A hidden file that an earlier run left behind is left alone.
     row("replaced_without_proc", kInOut, kSong, {{"out.mid", kSongOut}}, kSongTrace, 0,
         {{".out.mid.XXXXXX", kOld}}, "an empty /proc", kWithoutProc),
     row("created_without_proc", {"-q", "in.mid", "new.mid"}, kSong, {{"new.mid", kSongOut}}, "", 0,
@@ -244,6 +244,9 @@ const std::vector<Row> kRefusals = {
     row("attributes_refused", failing("fchmod"), kSong, {}, kCantWrite, 1, {}, kFails),
     row("link_fails", failing("linkat", "new.mid"), kSong, {}, kCantWrite, 1, {}, kFails),
     row("hidden_link_fails", failing("linkat"), kSong, {}, kCantWrite, 1, {}, kFails),
+    // The hidden name is taken 99 times and found free the 100th; taken 100 times, the run fails.
+    row("names_taken", failing("linkat<100"), kSong, {{"out.mid", kSongOut}}, "", 0, {}, kFails),
+    row("every_name_taken", failing("linkat<101"), kSong, {}, kCantWrite, 1, {}, kFails),
     row("rename_fails", failing("renameat"), kSong, {}, kCantWrite, 1, {}, kFails),
     row("close_fails", failing("fclose", "new.mid"), kSong, {}, kCantWrite, 1, {}, kFails),
     // A file system without unnamed files gets a hidden named one.

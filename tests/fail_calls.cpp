@@ -1,6 +1,7 @@
 // Preloaded into the converter, makes one C library call fail as a failing disk, a full server or
 // a full process table would: LYRIC2SYSEX_FAIL names the call, and after a colon which of its
-// calls fails (all of them without).
+// calls fails (all of them without); after '<', every call before that one fails as if the name
+// it makes were taken.
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,11 +20,12 @@ bool fails(const char* name) {
     const char* wanted = std::getenv("LYRIC2SYSEX_FAIL");
     const std::size_t length = std::strlen(name);
     if (wanted == nullptr || std::strncmp(wanted, name, length) != 0 ||
-        (wanted[length] != '\0' && wanted[length] != ':'))
+        !std::strchr(":<", wanted[length]))
         return false;
-    const bool failing = wanted[length] == '\0' || std::atoi(wanted + length + 1) == ++calls;
+    const int n = std::atoi(wanted + length + 1), call = ++calls;
+    const bool failing = wanted[length] == '\0' || (wanted[length] == ':' ? call == n : call < n);
     if (failing)
-        errno = EIO;
+        errno = wanted[length] == '<' ? EEXIST : EIO;
     return failing;
 }
 
