@@ -102,10 +102,10 @@ bool targetHas(std::string_view capability) {
 #endif
     const bool bare =
         name == "posix" && !sanitized && std::getenv("LYRIC2SYSEX_WRAPPER") == nullptr;
-    rlimit file_size{};
+#ifdef LYRIC2SYSEX_ZEROS
     if (capability == "4 GiB files")
-        return name == "posix" && getrlimit(RLIMIT_FSIZE, &file_size) == 0 &&
-               file_size.rlim_cur == RLIM_INFINITY;
+        return name == "posix";
+#endif
     if (capability == "an empty /proc" || capability == "injected failures")
         return bare && (capability != "an empty /proc" || geteuid() == 0);
     return name == "posix"
@@ -128,15 +128,11 @@ Snapshot snapshot() {
     Snapshot files;
     for (const fs::directory_entry& file : fs::recursive_directory_iterator(".")) {
         const fs::file_status status = file.symlink_status();
-        // A file of 4 GiB is known by its size.
-        const bool huge = fs::is_regular_file(status) && fs::file_size(file) > kTraceLimit;
-        std::ifstream in(fs::is_regular_file(status) && !huge ? file.path() : "", std::ios::binary);
+        std::ifstream in(fs::is_regular_file(status) ? file.path() : "", std::ios::binary);
         files[file.path().lexically_relative(".").generic_string()] =
-            fs::is_symlink(status)
-                ? "-> " + fs::read_symlink(file.path()).generic_string()
-                : attributes(file.path(), status.permissions()) + "\n" +
-                      (huge ? std::to_string(fs::file_size(file))
-                            : std::string(std::istreambuf_iterator<char>(in), {}));
+            fs::is_symlink(status) ? "-> " + fs::read_symlink(file.path()).generic_string()
+                                   : attributes(file.path(), status.permissions()) + "\n" +
+                                         std::string(std::istreambuf_iterator<char>(in), {});
     }
     return files;
 }

@@ -25,7 +25,7 @@ void writeFile(const std::string& path, const Bytes& bytes, unsigned mode = 0644
 // files" (the test's own, not copies as wasm's are: hard links, changes made during a run) and
 // "processes" (a folder conversion starts one per file; wasm has none); "injected failures" (a
 // native POSIX binary, unwrapped and unsanitized) and "an empty /proc" (the same, run by root);
-// "4 GiB files" (a POSIX target, and no file size limit on the tests).
+// "4 GiB files" (a POSIX target, and sparse files of zeros that the build made).
 bool targetHas(std::string_view capability);
 
 // A fresh directory (mode 0755), the current one while the object lives, removed afterwards.
