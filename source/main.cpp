@@ -302,7 +302,7 @@ void errexit(const char* message) {
 void readVariableLength(VariableLengthInfo* vinfo) {
     std::uint32_t value = 0;
     std::uint8_t count = 0;
-    std::uint8_t byte = 0;
+    std::uint8_t byte;
     do {
         // A fifth byte: the fourth still had its continuation bit set.
         if (count == kMaxVariableLengthBytes) {

@@ -183,11 +183,11 @@ mode_t creationMode() {
 }
 
 int createNamedFile() {
-    int fd = -1;
+    int fd;  // every attempt sets it
     createUnderTempName([&fd](const char* name) {
         fd = openat(output.directory_fd, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                     creationMode());
-        return fd >= 0;
+        return fd != -1;
     });
     output.mode = OUTPUT_NAMED;
     return fd;

@@ -10,13 +10,17 @@ void append(std::string_view text) {
     traceAppend(text.data(), text.size());
 }
 
+// Standard output is unbuffered, so every write's failure shows in its result.
+void writeOut(const char* text, std::size_t size) {
+    if (std::fwrite(text, 1, size, stdout) != size) {
+        trace.failed = true;
+    }
+}
+
 // A path may be longer than the whole buffer: it goes straight to standard output.
 void appendPath(const char* path) {
     flushTrace();
-    const std::size_t length = std::strlen(path);
-    if (std::fwrite(path, 1, length, stdout) != length) {
-        trace.failed = true;
-    }
+    writeOut(path, std::strlen(path));
 }
 
 void appendNumber(std::uint64_t value) {
@@ -50,9 +54,7 @@ void setUpTrace(TraceMode mode) {
 }
 
 void flushTrace() {
-    if (std::fwrite(trace.text, 1, trace.used, stdout) != trace.used) {
-        trace.failed = true;
-    }
+    writeOut(trace.text, trace.used);
     trace.used = 0;
 }
 

@@ -252,6 +252,8 @@ const std::vector<Row> kRefusals = {
     // The hidden name is taken 99 times and found free the 100th; taken 100 times, the run fails.
     row("names_taken", failing("linkat<100"), kSong, {{"out.mid", kSongOut}}, "", 0, {}, kFails),
     row("every_name_taken", failing("linkat<101"), kSong, {}, kCantWrite, 1, {}, kFails),
+    row("names_taken_without_proc", failing("openat64<2"), kSong, {{"out.mid", kSongOut}}, "", 0,
+        {}, "an empty /proc", kWithoutProc),
     row("rename_fails", failing("renameat"), kSong, {}, kCantWrite, 1, {}, kFails),
     row("close_fails", failing("fclose", "new.mid"), kSong, {}, kCantWrite, 1, {}, kFails),
     // A file system without unnamed files gets a hidden named one.
