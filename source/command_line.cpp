@@ -112,12 +112,21 @@ int checkFolderConversion(const Arguments& arguments) {
     return EXIT_SUCCESS;
 }
 
-// The check of the folder conversion has made the output path of its one input already.
 int convertIntoFolder(const Arguments& arguments, const char* input) {
+    makeOutputPath(arguments.output_dir, input);
     setUpTrace(arguments.quiet ? TRACE_SUMMARY_FAILURES : TRACE_SUMMARY);
     trace.input_name = input;
     trace.output_name = output_path;
     return convertFile(input, output_path);
+}
+
+// The folder conversion's arguments, for the processes that convert one input each.
+const Arguments* folder_arguments = nullptr;
+
+// What a process started apart runs where it shares this one's memory: the conversion of its one
+// input, the last argument. It never starts a process of its own.
+int convertApart(int argc, char** argv) {
+    return convertIntoFolder(*folder_arguments, argv[argc - 1]);
 }
 
 // Each file is converted by a process of its own, which prints its own line: a conversion ends
@@ -141,6 +150,7 @@ int convertFolder(const Arguments& arguments, char* program) {
     child_argv[0] = program;
     char** const input = child + 5;
     const auto child_argc = static_cast<int>(input - child_argv + 1);
+    folder_arguments = &arguments;
     int status = EXIT_SUCCESS;
     for (int i = 0; i < arguments.path_count; ++i) {
         *input = arguments.paths[i];
@@ -148,7 +158,7 @@ int convertFolder(const Arguments& arguments, char* program) {
             return EXIT_FAILURE;
         }
         int result = EXIT_FAILURE;
-        const bool finished = platformRunApart(runCommandLine, child_argc, child_argv, &result);
+        const bool finished = platformRunApart(convertApart, child_argc, child_argv, &result);
         if (!finished || result != EXIT_SUCCESS) {
             status = EXIT_FAILURE;
         }

@@ -63,5 +63,6 @@ bool platformCommitOutput();
 void platformDiscardOutput();
 
 // Runs program(argc, argv) in a process of its own and gives its exit status; false when it could
-// not be run or did not end by itself.
+// not be run or did not end by itself. Where a process cannot share this one's memory, it is this
+// program started anew with argv.
 bool platformRunApart(int (*program)(int, char**), int argc, char** argv, int* status);
