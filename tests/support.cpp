@@ -106,6 +106,8 @@ bool targetHas(std::string_view capability) {
     if (capability == "4 GiB files")
         return name == "posix";
 #endif
+    if (capability == "unnamed files")
+        return bare && std::getenv("LYRIC2SYSEX_BINARY") == nullptr;
     if (capability == "an empty /proc" || capability == "injected failures")
         return bare && (capability != "an empty /proc" || geteuid() == 0);
     return name == "posix"

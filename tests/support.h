@@ -24,7 +24,8 @@ void writeFile(const std::string& path, const Bytes& bytes, unsigned mode = 0644
 // links, devices), "signals", "root" (running as another user: the tests run as root) and "real
 // files" (the test's own, not copies as wasm's are: hard links, changes made during a run) and
 // "processes" (a folder conversion starts one per file; wasm has none); "injected failures" (a
-// native POSIX binary, unwrapped and unsanitized) and "an empty /proc" (the same, run by root);
+// native POSIX binary, unwrapped and unsanitized), "unnamed files" (the same, the build's own, which
+// writes through unnamed files) and "an empty /proc" (the same, run by root);
 // "4 GiB files" (a POSIX target, and sparse files of zeros that the build made).
 bool targetHas(std::string_view capability);
 
