@@ -102,10 +102,6 @@ bool targetHas(std::string_view capability) {
 #endif
     const bool bare =
         name == "posix" && !sanitized && std::getenv("LYRIC2SYSEX_WRAPPER") == nullptr;
-#ifdef LYRIC2SYSEX_ZEROS
-    if (capability == "4 GiB files")
-        return name == "posix";
-#endif
     if (capability == "unnamed files")
         return bare && std::getenv("LYRIC2SYSEX_BINARY") == nullptr;
     if (capability == "an empty /proc" || capability == "injected failures")
@@ -147,8 +143,8 @@ std::string entry(const Snapshot& before, const std::string& path, const Bytes& 
 }
 
 Result run(const std::vector<std::string>& args, int how) {
-    const bool without_proc = how & kWithoutProc, nohup = how & kNohup;
-    how &= ~(kWithoutProc | kNohup);
+    const bool without_proc = how & kWithoutProc;
+    how &= ~kWithoutProc;
     std::vector<std::string> words = kCommand;
     std::string failure;  // an argument "FAIL=call[:n]" is not the converter's
     for (const std::string& arg : args)
@@ -165,7 +161,7 @@ Result run(const std::vector<std::string>& args, int how) {
         // Run from a desktop or by cron, the converter may have no standard input at all.
         if (kCommand.size() == 1)
             close(STDIN_FILENO);
-        signal(SIGHUP, nohup ? SIG_IGN : SIG_DFL);
+        signal(SIGHUP, SIG_DFL);
         if (!failure.empty() && (setenv("LD_PRELOAD", LYRIC2SYSEX_FAIL_LIBRARY, 1) != 0 ||
                                  setenv("LYRIC2SYSEX_FAIL", failure.c_str(), 1) != 0))
             _exit(126);

@@ -24,9 +24,8 @@ void writeFile(const std::string& path, const Bytes& bytes, unsigned mode = 0644
 // links, devices), "signals", "root" (running as another user: the tests run as root) and "real
 // files" (the test's own, not copies as wasm's are: hard links, changes made during a run) and
 // "processes" (a folder conversion starts one per file; wasm has none); "injected failures" (a
-// native POSIX binary, unwrapped and unsanitized), "unnamed files" (the same, the build's own, which
-// writes through unnamed files) and "an empty /proc" (the same, run by root);
-// "4 GiB files" (a POSIX target, and sparse files of zeros that the build made).
+// native POSIX binary, unwrapped and unsanitized), "unnamed files" (the same, the build's own,
+// which writes through unnamed files) and "an empty /proc" (the same, run by root).
 bool targetHas(std::string_view capability);
 
 // A fresh directory (mode 0755), the current one while the object lives, removed afterwards.
@@ -47,7 +46,7 @@ std::string entry(const Snapshot& before, const std::string& path, const Bytes& 
 // How the converter runs: plainly, with its standard output on /dev/full or on a pipe nobody
 // reads, under a file size limit of 4 KiB, as the user nobody, or with something done as soon as
 // it has printed its first line: its input file (in.mid) changed, or a signal sent; and any of
-// these with an empty /proc (as root), or with SIGHUP ignored, as nohup leaves it.
+// these with an empty /proc (as root).
 enum How {
     kRun,
     kTraceToFull,
@@ -58,8 +57,7 @@ enum How {
     kSigInt,
     kSigTerm,
     kSigHup,
-    kWithoutProc = 16,
-    kNohup = 32
+    kWithoutProc = 16
 };
 
 struct Result {
