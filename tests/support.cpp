@@ -71,8 +71,6 @@ Bytes hex(const std::string& listing) {
             chunks.pop_back();
         } else if (token[0] != '#') {
             bytes.push_back(static_cast<std::uint8_t>(std::stoi(token, nullptr, 16)));
-            if (token.size() != 2)
-                throw std::invalid_argument("not a byte in a listing: " + token);
         }
     }
     return bytes;

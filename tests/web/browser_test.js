@@ -40,24 +40,20 @@ async function showsExample(page, downloads) {
   await page.click("a.trace");
   assert.deepEqual(await downloaded(downloads, "twinkle-trace.txt"), expected.trace);
   // Each command's row shows its time and the line it set or cleared.
-  const listed = nativeLines("--list", example).slice(0, -1);
+  const listed = nativeLines("--list", example).slice(0, -1).map((line) => line.split("\t"));
   const division = fs.readFileSync(example).readUInt16BE(12);
   const shown = await page.$$eval("table.lyrics tbody tr", (rows) =>
     rows.map((row) => [...row.cells].map((cell) => cell.textContent)),
   );
   assert.equal(shown.length, listed.length);
-  for (const [index, [track, ticks, command, text]] of listed
-    .map((line) => line.split("\t"))
-    .entries()) {
+  listed.forEach(([track, ticks, command, text], index) => {
     const [shownTrack, shownTicks, beats, shownCommand, upper, lower] = shown[index];
-    assert.deepEqual(
-      [shownTrack, shownTicks, Number(beats), shownCommand],
-      [track, ticks, ticks / division, command],
-    );
+    const expected = [track, ticks, ticks / division, command];
+    assert.deepEqual([shownTrack, shownTicks, Number(beats), shownCommand], expected);
     if (command.startsWith("ADD")) assert.equal(command === "ADD_UP" ? upper : lower, text);
-    if (command === "DEL_UL" || command === "DEL_UP") assert.equal(upper, "");
-    if (command === "DEL_UL" || command === "DEL_LO") assert.equal(lower, "");
-  }
+    if (/DEL_U[LP]/.test(command)) assert.equal(upper, "");
+    if (/DEL_(UL|LO)/.test(command)) assert.equal(lower, "");
+  });
   assert.match(await page.$eval(".note", (note) => note.textContent), /read as UTF-8/);
 }
 
