@@ -209,21 +209,15 @@ void refuseUnsafeCommand(COMMAND active_com, std::uint32_t payload_length) {
     }
 }
 
-void copyEnsured(std::uint64_t end) {
-    if (!copyInputTo(end)) {
-        errexitInEvent("unexpected end of file");
-    }
-}
-
 // Brings the output up to the text event, its delta time included.
 void copyUpToTextEvent() {
     if (isFirstWriteAtTrack) {
         mInfo.pos_in_current_track = in_midi_info.track[mInfo.current_track_num].start_position;
-        copyEnsured(mInfo.pos_in_current_track);
+        copyInputTo(mInfo.pos_in_current_track);
         mInfo.pos_out_current_track = outputOffset();
         isFirstWriteAtTrack = false;
     }
-    copyEnsured(std::uint64_t{mInfo.pos_in_event_next} + mInfo.len_event_delta);
+    copyInputTo(std::uint64_t{mInfo.pos_in_event_next} + mInfo.len_event_delta);
 }
 
 // Every payload byte becomes two data bytes, its high and its low nibble, so that any byte

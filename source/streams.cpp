@@ -80,11 +80,11 @@ bool readInputBytes(std::uint8_t* bytes, std::size_t count) {
 
 // The copy cursor only moves forward, and the block is read from it: the block holds the cursor
 // unless the cursor has passed the block's end.
-bool copyInputTo(std::uint64_t end) {
+void copyInputTo(std::uint64_t end) {
     while (stream_offsets.copy < end) {
         if (stream_offsets.copy - copy_block.offset >= copy_block.filled &&
             !refill(copy_block, f_copy, stream_offsets.copy)) {
-            return false;
+            return;
         }
         const std::uint64_t in_block = stream_offsets.copy - copy_block.offset;
         const auto count = static_cast<std::size_t>(
@@ -92,12 +92,9 @@ bool copyInputTo(std::uint64_t end) {
         writeOutputBytes(copy_block.bytes + in_block, count);
         stream_offsets.copy += count;
     }
-    return true;
 }
 
 void copyInputToEnd() {
-    // An input that ends early has changed since it was opened, which the run's last check
-    // reports.
     copyInputTo(input_identity.size);
 }
 

@@ -53,8 +53,10 @@ inline std::uint64_t inputOffset() {
 
 bool readInputBytes(std::uint8_t* bytes, std::size_t count);
 
-// Copies the input from the copy cursor up to end into the output; false if the input ends first.
-bool copyInputTo(std::uint64_t end);
+// Copies the input from the copy cursor up to end into the output, as far as the input goes: the
+// scan has read those bytes already, so an input that ends first has changed since it was opened,
+// which the run's last check reports.
+void copyInputTo(std::uint64_t end);
 // Copies from the cursor to the end of the input, as far as the input still goes.
 void copyInputToEnd();
 void seekCopy(std::uint64_t offset);

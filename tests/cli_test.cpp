@@ -240,7 +240,7 @@ const std::vector<Row> kRefusals = {
         "--list takes one input and writes no file\n<usage>", 2),
     row("help", {"-h"}, kSong, {}, "<usage>"),
     row("version", {"--version"}, kSong, {}, "lyric2sysex " LYRIC2SYSEX_VERSION "\n"),
-    row("no_folder", {"-o", "nodir", "in.mid"}, kSong, {}, "not a directory: nodir\n<usage>", 2),
+    row("no_folder", {"-o", "in.mid", "x.mid"}, kSong, {}, "not a directory: in.mid\n<usage>", 2),
     row("folder_inputs_of_one_name", {"-o", "out", "in.mid", "sub/in.mid"}, kSong, {},
         "two inputs named in.mid\n<usage>", 2, {{"out/", ""}, {"sub/in.mid", kSong}}),
     row("folder_output_path_too_long", {"-o", "o", times("n", 8190)}, kSong, {},
