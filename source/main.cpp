@@ -489,10 +489,7 @@ int convertFile(const char* input_path, const char* output_path) {
 int listFile(const char* input_path) {
     listing = true;
     scanFile(input_path, nullptr);
-    if (!traceFlushed()) {
-        errexit("file can't write");
-    }
-    return EXIT_SUCCESS;
+    return traceFlushed() ? EXIT_SUCCESS : EXIT_FAILURE;
 }
 
 int main(int argc, char* argv[]) {

@@ -13,7 +13,6 @@
 #include "support.h"
 
 namespace fs = std::filesystem;
-constexpr std::size_t npos = std::string::npos;
 
 namespace {
 
@@ -59,7 +58,6 @@ const std::string kSameFile = "input and output are the same file\nERR\n";
 const std::string kCantWrite = "file can't write\nERR\n";
 const std::string kPosix = "posix file system";
 const std::string kFails = "injected failures";
-const std::string kUnnamed = "unnamed files";
 
 // The note's bytes, CR LF 1A, are what a text mode would change.
 const std::string kSong = song({R"(00 FF 05 08 "$DEL_UL$"  0D 90 0A 1A  00 FF 2F 00)"});
@@ -109,6 +107,7 @@ const std::string kNotes = times("00 90 3C 40 ", 100000);
 const std::string kLong = song({R"(00 FF 05 08 "$DEL_UL$" )" + kNotes});
 const std::string kLongTrace = "ME 05, size=8\nCOM DEL_UL\n" + times("NOTE ON\n", 100000);
 
+const std::string kLongest = times("n", 251) + ".mid";  // a name of 255 bytes
 const std::string kWrapped = R"("MThd" {00 01 00 01 00 60} "MTrk" FF FF FF EB 00 FF 2F 00)";
 
 // A run of the song in which a C library call of the converter fails, as on a failing disk or a
@@ -156,17 +155,14 @@ const std::vector<Row> kRows = {
     row("symbolic_link_has_its_target_replaced", {"in.mid", "sub/link.mid"}, kSong,
         {{"out.mid", kSongOut}}, kSongTrace, 0, {{"sub/link.mid", "-> ../out.mid"}}, kPosix),
     // A name of 255 bytes, the most a file system allows, is created and replaced.
-    row("longest_name_created", {"-q", "in.mid", times("n", 251) + ".mid"}, kSong,
-        {{times("n", 251) + ".mid", kSongOut}}, ""),
+    row("longest_name_created", {"-q", "in.mid", kLongest}, kSong, {{kLongest, kSongOut}}, ""),
     // As many symbolic links as a system call follows, and one more.
     row("forty_links_followed", {"-q", "in.mid", "l40"}, kSong, {{"out.mid", kSongOut}}, "", 0,
         chain(40), kPosix),
-    row("forty_one_links_refused", {"-q", "in.mid", "l41"}, kSong, {}, kCantWrite, 1, chain(41),
-        kPosix),
+    row("links_41", {"-q", "in.mid", "l41"}, kSong, {}, kCantWrite, 1, chain(41), kPosix),
     // The hidden name is shortened, not cut: a name cut at 255 bytes is taken already.
-    row("longest_name_replaced", {"-q", "in.mid", times("n", 251) + ".mid"}, kSong,
-        {{times("n", 251) + ".mid", kSongOut}}, "", 0,
-        {{times("n", 251) + ".mid", kOld}, {"." + times("n", 251) + ".mi", kOld}}, kPosix),
+    row("longest_name_replaced", {"-q", "in.mid", kLongest}, kSong, {{kLongest, kSongOut}}, "", 0,
+        {{kLongest, kOld}, {"." + times("n", 251) + ".mi", kOld}}, kPosix),
     // A path through /proc names a descriptor: the file is written in place, never resolved.
     row("written_through_proc", {"-q", "in.mid", "/proc/self/cwd/out.mid"}, kSong,
         {{"out.mid", kSongOut}}, "", 0, {}, kPosix),
@@ -217,15 +213,15 @@ const std::vector<Row> kRefusals = {
     // Each step of putting the output in place may fail; the old output stays, no new one is left.
     failing("sync_fails", "fsync", kFails),
     failing("attributes_refused", "fchmod", kFails),
-    failing("link_fails", "linkat", kUnnamed, "new.mid"),
-    failing("hidden_link_fails", "linkat", kUnnamed),
+    failing("link_fails", "linkat", "unnamed files", "new.mid"),
+    failing("hidden_link_fails", "linkat", "unnamed files"),
     // The hidden name is taken 99 times and found free the 100th; taken 100 times, the run fails.
-    failing("names_taken", "linkat<100", kUnnamed, "out.mid", {{"out.mid", kSongOut}}),
-    failing("every_name_taken", "linkat<101", kUnnamed),
+    failing("names_taken", "linkat<100", "unnamed files", "out.mid", {{"out.mid", kSongOut}}),
+    failing("every_name_taken", "linkat<101", "unnamed files"),
     failing("rename_fails", "renameat", kFails),
     failing("close_fails", "fclose", kFails, "new.mid"),
     // A file system without unnamed files gets a hidden named one.
-    failing("unnamed_file_refused", "openat64:1", kUnnamed, "out.mid", {{"out.mid", kSongOut}}),
+    failing("no_unnamed_files", "openat64:1", "unnamed files", "out.mid", {{"out.mid", kSongOut}}),
     row("input_changed", kInOut, kLong, {{"in.mid", kLong + R"( "changed")"}},
         kLongTrace + "input changed during conversion\nERR\n", 1, {}, "real files", kChangeInput),
     // Without /proc the output is a hidden named file from the start, which the signal removes.
@@ -273,7 +269,8 @@ TEST_P(Cli, Row) {
         expected[path] = entry(expected, path, hex(listing));
     const Result result = run(row.args, row.how);
     const std::size_t help = row.trace.find("<usage>");
-    const std::string trace = row.trace.substr(0, help) + (help != npos ? run({"--help"}).out : "");
+    const std::string trace =
+        row.trace.substr(0, help) + (help != std::string::npos ? run({"--help"}).out : "");
     EXPECT_EQ(result.status, row.status);
     // Shown in part: a diff of texts of so many lines would take gtest hours.
     EXPECT_TRUE(result.out == trace) << result.out.substr(0, 4000) << "\n--- instead of:\n"
