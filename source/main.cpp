@@ -117,16 +117,6 @@ std::uint32_t currentTrackEnd() {
     return track.start_position + track.data_length + kChunkHeaderLength;
 }
 
-// "ME %02X, size=%d", without a format string to parse for every meta event.
-void traceMetaEvent(std::uint8_t type, std::uint32_t size) {
-    constexpr char kHex[] = "0123456789ABCDEF";
-    char line[sizeof "ME FF, size=4294967295\n"] = {
-        'M', 'E', ' ', kHex[type >> 4], kHex[type & 0x0F], ',', ' ', 's', 'i', 'z', 'e', '='};
-    char* end = appendDecimal(line + 12, size);
-    *end++ = '\n';
-    traceLine(std::string_view(line, static_cast<std::size_t>(end - line)));
-}
-
 void skipSysExEvent() {
     VariableLengthInfo length;
     readVariableLength(&length);

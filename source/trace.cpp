@@ -6,6 +6,8 @@ TraceBuffer trace;
 
 namespace {
 
+constexpr char kHex[] = "0123456789ABCDEF";
+
 void append(std::string_view text) {
     traceAppend(text.data(), text.size());
 }
@@ -21,6 +23,19 @@ void writeOut(const char* text, std::size_t size) {
 void appendPath(const char* path) {
     flushTrace();
     writeOut(path, std::strlen(path));
+}
+
+// Appends the decimal digits of the value and returns the end of them.
+char* appendDecimal(char* cursor, std::uint64_t value) {
+    char digits[sizeof "18446744073709551615"];
+    char* first = digits + sizeof digits;
+    do {
+        *--first = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    const auto count = static_cast<std::size_t>(digits + sizeof digits - first);
+    std::memcpy(cursor, first, count);
+    return cursor + count;
 }
 
 void appendNumber(std::uint64_t value) {
@@ -63,16 +78,12 @@ bool traceFlushed() {
     return !trace.failed;
 }
 
-char* appendDecimal(char* cursor, std::uint64_t value) {
-    char digits[sizeof "18446744073709551615"];
-    char* first = digits + sizeof digits;
-    do {
-        *--first = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    const auto count = static_cast<std::size_t>(digits + sizeof digits - first);
-    std::memcpy(cursor, first, count);
-    return cursor + count;
+void traceMetaEvent(std::uint8_t type, std::uint32_t size) {
+    char line[sizeof "ME FF, size=4294967295\n"] = {
+        'M', 'E', ' ', kHex[type >> 4], kHex[type & 0x0F], ',', ' ', 's', 'i', 'z', 'e', '='};
+    char* end = appendDecimal(line + 12, size);
+    *end++ = '\n';
+    traceLine(std::string_view(line, static_cast<std::size_t>(end - line)));
 }
 
 void traceFailure(const char* message, FaultPlace place) {
@@ -114,7 +125,6 @@ void traceListed(std::uint32_t track, std::uint64_t ticks, std::string_view comm
 // Control bytes and the backslash are escaped so that a line stays one line and reads back
 // unambiguously; every other byte is kept, whatever the text's encoding.
 void traceListedByte(std::uint8_t byte) {
-    constexpr char kHex[] = "0123456789ABCDEF";
     const char escaped[] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 0x0F]};
     if (byte == '\\') {
         append("\\\\");

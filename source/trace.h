@@ -91,8 +91,8 @@ inline void traceLine(const TraceText& line) {
     trace.used += line.size;
 }
 
-// Appends the decimal digits of the value and returns the end of them.
-char* appendDecimal(char* cursor, std::uint64_t value);
+// A meta event's line, "ME %02X, size=%d", without a format string to parse for every one.
+void traceMetaEvent(std::uint8_t type, std::uint32_t size);
 
 // The last lines of a failed run, as the mode prints them.
 void traceFailure(const char* message, FaultPlace place);

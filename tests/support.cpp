@@ -159,7 +159,6 @@ Result run(const std::vector<std::string>& args, int how) {
         // Run from a desktop or by cron, the converter may have no standard input at all.
         if (kCommand.size() == 1)
             close(STDIN_FILENO);
-        signal(SIGHUP, SIG_DFL);
         if (!failure.empty() && (setenv("LD_PRELOAD", LYRIC2SYSEX_FAIL_LIBRARY, 1) != 0 ||
                                  setenv("LYRIC2SYSEX_FAIL", failure.c_str(), 1) != 0))
             _exit(126);
@@ -183,7 +182,6 @@ Result run(const std::vector<std::string>& args, int how) {
     close(pipe_fds[1]);
     if (how == kTraceUnread)
         close(pipe_fds[0]);
-    const int signals[] = {SIGINT, SIGTERM, SIGHUP};
     Result result;
     char block[65536];
     for (ssize_t got; (got = read(pipe_fds[0], block, sizeof block)) > 0;) {
@@ -193,10 +191,10 @@ Result run(const std::vector<std::string>& args, int how) {
             std::ofstream("in.mid", std::ios::app) << "changed";
             how = kRun;
         }
-        const bool interrupt = how >= kSigInt && line_end != std::string::npos;
+        const bool interrupt = how == kSigTerm && line_end != std::string::npos;
         if (interrupt || result.out.size() > kTraceLimit) {
             result.out.resize(interrupt ? line_end + 1 : result.out.size());
-            kill(child, interrupt ? signals[how - kSigInt] : SIGKILL);
+            kill(child, interrupt ? SIGTERM : SIGKILL);
             break;
         }
     }

@@ -45,7 +45,7 @@ std::string entry(const Snapshot& before, const std::string& path, const Bytes& 
 
 // How the converter runs: plainly, with its standard output on /dev/full or on a pipe nobody
 // reads, under a file size limit of 4 KiB, as the user nobody, or with something done as soon as
-// it has printed its first line: its input file (in.mid) changed, or a signal sent; and any of
+// it has printed its first line: its input file (in.mid) changed, or SIGTERM sent; and any of
 // these with an empty /proc (as root).
 enum How {
     kRun,
@@ -54,9 +54,7 @@ enum How {
     kFileSizeLimit,
     kAsNobody,
     kChangeInput,
-    kSigInt,
     kSigTerm,
-    kSigHup,
     kWithoutProc = 16
 };
 
