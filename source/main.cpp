@@ -220,16 +220,6 @@ void writeNibbles(std::uint32_t payload_length) {
     }
 }
 
-// F0, the length and the command's header, as one block; returns its size.
-std::size_t makeSysExHead(COMMAND active_com, std::uint32_t sysex_length, std::uint8_t* head) {
-    head[0] = kSysExStart;
-    std::uint8_t length_field_size;
-    convertSizeToVariableLength(sysex_length, head + 1, &length_field_size);
-    mInfo.len_out_event_var_size = length_field_size;
-    std::memcpy(head + 1 + length_field_size, kSysExHeader[active_com], kHeaderLength);
-    return 1 + length_field_size + kHeaderLength;
-}
-
 // The command's line of the listing; the input stands on the first payload byte.
 void listCommand(COMMAND active_com, std::uint32_t payload_length) {
     traceListed(mInfo.current_track_num + 1, track_ticks, kCommandName[active_com],
@@ -270,7 +260,7 @@ void scanFile(const char* input_path, const char* output_path) {
         }
         openOutputFile(output_path);
     }
-    if (inputSize() > UINT32_MAX) {
+    if (static_cast<std::uint32_t>(inputSize()) != inputSize()) {
         errexit("file too large");
     }
     readHeader();
@@ -438,18 +428,24 @@ void writeSysExEvent(COMMAND active_com) {
         return;
     }
     const std::uint32_t sysex_length = isAddCommand(active_com) ? payload_length * 2 + 7 : 7;
-    std::uint8_t head[sizeof kSysExStart + kMaxVariableLengthBytes + kHeaderLength];
-    const std::size_t head_size = makeSysExHead(active_com, sysex_length, head);
+    std::uint8_t length_field[kMaxVariableLengthBytes];
+    std::uint8_t length_field_size;
+    convertSizeToVariableLength(sysex_length, length_field, &length_field_size);
+    mInfo.len_out_event_var_size = length_field_size;
     const std::uint32_t text_size = mInfo.len_event_var_size + mInfo.len_event_data_size + 2;
     const std::uint32_t sysex_size = 1 + mInfo.len_out_event_var_size + sysex_length;
     mInfo.diff_track += std::int64_t{sysex_size} - std::int64_t{text_size};
     // The track's length field has 32 bits; a track that would outgrow them is refused before
     // anything of it is written.
-    if (in_midi_info.track[mInfo.current_track_num].data_length + mInfo.diff_track > UINT32_MAX) {
+    const std::int64_t track_length =
+        in_midi_info.track[mInfo.current_track_num].data_length + mInfo.diff_track;
+    if (static_cast<std::uint32_t>(track_length) != track_length) {
         errexitInEvent("file too large");
     }
     copyUpToTextEvent();
-    writeOutputBytes(head, head_size);
+    writeOutputByte(kSysExStart);
+    writeOutputBytes(length_field, length_field_size);
+    writeOutputBytes(kSysExHeader[active_com], kHeaderLength);
     seekInput(std::uint64_t{mInfo.pos_in_event_next} + mInfo.len_event_delta +
               mInfo.len_event_var_size + 2 + kCommandLength);
     if (isAddCommand(active_com)) {

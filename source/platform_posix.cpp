@@ -10,7 +10,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <ratio>
 
 #include "platform.h"
@@ -141,15 +140,10 @@ void openTargetDirectory() {
     output.directory_fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
-// ".name.XXXXXX" beside the output, the name cut to its first 247 bytes so that the whole fits a
-// file name of 255; the X's, six hex digits, differ from process to process and from attempt to
-// attempt.
+// ".lyric2sysex.NNNNNN" beside the output, NNNNNN the attempt: a name that an earlier run left
+// behind, or another run holds, is passed over, and the outcome never depends on chance.
 void makeTempName(unsigned attempt) {
-    const unsigned long mix = (static_cast<unsigned long>(getpid()) * 2654435761u ^
-                               static_cast<unsigned long>(std::time(nullptr)) ^ attempt * 40503u) &
-                              0xFFFFFFu;
-    std::snprintf(output.temp_name, sizeof output.temp_name, ".%.247s.%06lx", output.target_name,
-                  mix);
+    std::snprintf(output.temp_name, sizeof output.temp_name, ".lyric2sysex.%06u", attempt);
 }
 
 // Runs create(temp_name) under fresh names until one is free; the name is marked in use, with

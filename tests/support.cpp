@@ -41,14 +41,16 @@ std::vector<std::string> commandWords() {
 const std::vector<std::string> kCommand = commandWords();
 const fs::path kHome = fs::current_path();
 
-// The permission bits and the attribute user.origin, where the target has them.
+// The permission bits, the attribute user.origin and the names of all, where the target has them.
 std::string attributes(const fs::path& path, fs::perms mode) {
-    char text[32] = "----";
+    char text[32] = "----", names[64];
+    ssize_t listed = 0;
     if (targetHas("posix file system")) {
         std::snprintf(text, sizeof text, "%04o ", static_cast<unsigned>(mode) & 07777);
         getxattr(path.c_str(), "user.origin", text + 5, sizeof text - 6);
+        listed = std::max<ssize_t>(0, listxattr(path.c_str(), names, sizeof names));
     }
-    return text;
+    return text + std::string(names, static_cast<std::size_t>(listed));
 }
 
 }  // namespace

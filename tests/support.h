@@ -35,12 +35,12 @@ struct Scratch {
     std::string root;
 };
 
-// Every entry under the current directory: its permission bits and its attribute user.origin where
-// the target has them, and its contents; or a symbolic link's target.
+// Every entry under the current directory: its permission bits, its attribute user.origin and the
+// names of its attributes where the target has them, and its contents; or a symbolic link's target.
 using Snapshot = std::map<std::string, std::string>;
 Snapshot snapshot();
 // The entry of a file written with these bytes: a file of the snapshot keeps its permission bits
-// and attribute, a new one gets 0666 less the umask that the converter runs with, 027.
+// and attributes, a new one gets 0666 less the umask that the converter runs with, 027.
 std::string entry(const Snapshot& before, const std::string& path, const Bytes& bytes);
 
 // How the converter runs: plainly, with its standard output on /dev/full or on a pipe nobody

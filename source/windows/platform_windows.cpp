@@ -28,11 +28,6 @@ namespace {
 constexpr DWORD kPathCapacity = 32768;
 using WidePath = wchar_t[kPathCapacity];
 
-// A file name may have 255 characters; the temporary one adds a dot before the output's name
-// and a dot and six letters after it.
-constexpr std::size_t kMaxFileName = 255;
-constexpr std::size_t kTemporaryAddition = 8;
-
 bool widen(const char* text, wchar_t* wide) {
     return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide,
                                static_cast<int>(kPathCapacity)) > 0;
@@ -156,36 +151,14 @@ const wchar_t* fileNameOf(const wchar_t* path) {
     return name;
 }
 
-// ".NAME.XXXXXX" beside the output, the name cut so that the whole fits a file name. The letters
-// differ from process to process and from attempt to attempt.
+// ".lyric2sysex.NNNNNN" beside the output, NNNNNN the attempt: a name that an earlier run left
+// behind, or another run holds, is passed over, and the outcome never depends on chance.
 bool makeTemporaryPath(unsigned attempt) {
-    static const wchar_t kLetters[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
-    const wchar_t* name = fileNameOf(output.target_path);
-    const auto directory_length = static_cast<std::size_t>(name - output.target_path);
-    std::size_t name_length = std::wcslen(name);
-    if (name_length > kMaxFileName - kTemporaryAddition) {
-        name_length = kMaxFileName - kTemporaryAddition;
-    }
-    if (directory_length + name_length + kTemporaryAddition >= kPathCapacity) {
-        return false;
-    }
-    wchar_t* cursor = output.temporary_path;
-    std::wmemcpy(cursor, output.target_path, directory_length);
-    cursor += directory_length;
-    *cursor++ = L'.';
-    std::wmemcpy(cursor, name, name_length);
-    cursor += name_length;
-    *cursor++ = L'.';
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    std::uint64_t mix = (static_cast<std::uint64_t>(counter.QuadPart) * 0x9E3779B97F4A7C15u) ^
-                        (std::uint64_t{GetCurrentProcessId()} << 32) ^ (attempt * 40503u);
-    for (int i = 0; i < 6; ++i) {
-        *cursor++ = kLetters[mix % 36];
-        mix /= 36;
-    }
-    *cursor = L'\0';
-    return true;
+    const auto directory_length =
+        static_cast<std::size_t>(fileNameOf(output.target_path) - output.target_path);
+    std::wmemcpy(output.temporary_path, output.target_path, directory_length);
+    return std::swprintf(output.temporary_path + directory_length, kPathCapacity - directory_length,
+                         L".lyric2sysex.%06u", attempt) > 0;
 }
 
 // Marked for deletion from its creation on, the temporary file goes with the last handle to it
