@@ -43,7 +43,7 @@ constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGUSR1,
                                   SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
 
 struct OutputState {
-    OutputMode mode;
+    OutputMode mode;  // direct until a temporary file is made
     std::FILE* stream;
     char target_path[PATH_MAX];  // the output path with symbolic links followed
     const char* target_name;     // its last component
@@ -113,18 +113,18 @@ Resolution resolveOutputPath(const char* path) {
         if (!S_ISLNK(status.st_mode)) {
             return RESOLVED;
         }
-        char link[PATH_MAX];
+        // readlink() ends nothing with a null: the zeros after what it writes do.
+        char link[PATH_MAX] = {};
         const ssize_t length = readlink(output.target_path, link, sizeof link);
         // A failure's -1 becomes the largest size.
         if (static_cast<std::size_t>(length) >= sizeof link) {
             return RESOLVE_FAILED;
         }
-        link[length] = '\0';
         const std::size_t keep = link[0] == '/' ? 0 : directoryLength(output.target_path);
         if (keep + static_cast<std::size_t>(length) >= sizeof output.target_path) {
             return RESOLVE_FAILED;
         }
-        std::memcpy(output.target_path + keep, link, static_cast<std::size_t>(length) + 1);
+        std::strcpy(output.target_path + keep, link);
     }
     return RESOLVE_FAILED;
 }
@@ -311,11 +311,9 @@ void platformStart(int*, char***) {
 // Without O_NONBLOCK, opening a FIFO would wait here for a writer.
 std::FILE* platformOpenInput(const char* path, FileIdentity* identity) {
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return nullptr;
-    }
     struct stat status;
-    // A descriptor of a refused input is left to the end of the run, which is near.
+    // A path that did not open leaves -1, which fstat refuses; a descriptor of a refused input is
+    // left to the end of the run, which is near.
     if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         return nullptr;
@@ -356,7 +354,6 @@ std::FILE* platformCreateOutput(const char* path) {
         return nullptr;
     }
     if (resolution == RESOLVE_DIRECT || (output.target_exists && !S_ISREG(status.st_mode))) {
-        output.mode = OUTPUT_DIRECT;
         output.stream = std::fopen(path, "wb");
         return output.stream;
     }
@@ -368,11 +365,8 @@ std::FILE* platformCreateOutput(const char* path) {
         }
     }
     openTargetDirectory();
-    const int fd = createTemporaryFile();
-    if (fd < 0) {
-        return nullptr;
-    }
-    output.stream = fdopen(fd, "wb");
+    // A file that could not be created leaves -1, on which no stream opens.
+    output.stream = fdopen(createTemporaryFile(), "wb");
     return output.stream;
 }
 

@@ -1,6 +1,8 @@
 #include "streams.h"
 
 #include <algorithm>
+#include <cstring>
+#include <type_traits>
 
 #include "output_file.h"
 #include "platform.h"
@@ -29,6 +31,12 @@ bool refill(InputBlock& block, std::FILE* stream, std::uint64_t offset) {
     return block.filled != 0;
 }
 
+// Identities are compared whole: any change to a file shows in its size or its times.
+bool isSameIdentity(const FileIdentity& one, const FileIdentity& other) {
+    static_assert(std::has_unique_object_representations_v<FileIdentity>, "no padding to compare");
+    return std::memcmp(&one, &other, sizeof one) == 0;
+}
+
 }  // namespace
 
 void openInputFile(const char* path) {
@@ -39,8 +47,7 @@ void openInputFile(const char* path) {
     // The copy stream must read the very file the scan reads, even if the path changed since.
     FileIdentity copy_identity;
     f_copy = platformOpenInput(path, &copy_identity);
-    if (f_copy == nullptr || copy_identity.device != input_identity.device ||
-        copy_identity.file != input_identity.file) {
+    if (f_copy == nullptr || !isSameIdentity(copy_identity, input_identity)) {
         errexit("file can't read");
     }
     // The blocks are the only buffers: a stream's own would copy every byte once more.
@@ -58,9 +65,7 @@ std::uint64_t inputSize() {
 
 bool inputUnchanged() {
     FileIdentity now;
-    return platformIdentify(f_input, &now) && now.size == input_identity.size &&
-           now.modified_ns == input_identity.modified_ns &&
-           now.changed_ns == input_identity.changed_ns;
+    return platformIdentify(f_input, &now) && isSameIdentity(now, input_identity);
 }
 
 bool refillScanBlock() {

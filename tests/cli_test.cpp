@@ -1,5 +1,5 @@
 // The real converter, end to end. Each row runs it in a scratch directory (mode 0755) holding
-// in.mid (the row's input), out.mid (an old output, mode 0606, with the extended attributes
+// in.mid (the row's input), out.mid (an old output, mode 02606, with the extended attributes
 // user.empty, empty, and user.origin) and the files the row gives, then compares its whole
 // standard output, its exit status and the whole directory: the files the row names as made, with
 // their contents, permission bits and attributes, and nothing else changed, added or left behind.
@@ -251,7 +251,7 @@ TEST_P(Cli, Row) {
         GTEST_SKIP() << "needs " << row.needs << ", which this target or user lacks";
     Scratch scratch;
     writeFile("in.mid", hex(row.input));
-    writeFile("out.mid", hex(kOld), 0606);
+    writeFile("out.mid", hex(kOld), 02606);
     setxattr("out.mid", "user.empty", "", 0, 0);
     setxattr("out.mid", "user.origin", "old", 3, 0);
     for (const auto& [path, what] : row.given) {
