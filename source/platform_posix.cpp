@@ -133,10 +133,10 @@ Resolution resolveOutputPath(const char* path) {
 void openTargetDirectory() {
     const std::size_t length = directoryLength(output.target_path);
     output.target_name = output.target_path + length;
-    char directory[PATH_MAX] = ".";  // the zeros after it end any directory copied over it
-    if (length != 0) {
-        std::memcpy(directory, output.target_path, length);
-    }
+    // A path without a directory copies nothing over the ".", and the zeros after it end any
+    // directory that is copied.
+    char directory[PATH_MAX] = ".";
+    std::memcpy(directory, output.target_path, length);
     output.directory_fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 

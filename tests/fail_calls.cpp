@@ -1,36 +1,44 @@
-// Preloaded into the converter, makes one C library call fail as a failing disk or
-// a lost server would: LYRIC2SYSEX_FAIL names the call, and after a colon which of its
-// calls fails (all of them without); after '<', every call before that one fails as if the name
-// it makes were taken.
+// Preloaded into the converter, makes one C library call fail as a failing disk or a lost
+// server would: LYRIC2SYSEX_FAIL names the call, and after a colon which of its calls fails (all
+// of them without); after '<', every call before that one fails as if the name it makes were
+// taken; after '!', that call is made and SIGTERM sent right after it.
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 
-bool fails(const char* name) {
+// How this call of the function goes wrong: 'F' it fails, 'S' a signal follows it, 0 not at all.
+char fault(const char* name) {
     static int calls = 0;
     const char* wanted = std::getenv("LYRIC2SYSEX_FAIL");
     const std::size_t length = std::strlen(name);
     if (wanted == nullptr || std::strncmp(wanted, name, length) != 0 ||
-        !std::strchr(":<", wanted[length]))
-        return false;
+        !std::strchr(":<!", wanted[length]))
+        return 0;
+    const char how = wanted[length];
     const int n = std::atoi(wanted + length + 1), call = ++calls;
-    const bool failing = wanted[length] == '\0' || (wanted[length] == ':' ? call == n : call < n);
-    if (failing)
-        errno = wanted[length] == '<' ? EEXIST : EIO;
-    return failing;
+    if (how != '\0' && (how == '<' ? call >= n : call != n))
+        return 0;
+    errno = how == '<' ? EEXIST : EIO;
+    return how == '!' ? 'S' : 'F';
 }
 
 // The call itself, unless it is the one to fail.
 template <typename Function, typename... Args>
 int pass(Function*, const char* name, Args... args) {
-    return fails(name) ? -1 : reinterpret_cast<Function*>(dlsym(RTLD_NEXT, name))(args...);
+    const char how = fault(name);
+    const int result =
+        how == 'F' ? -1 : reinterpret_cast<Function*>(dlsym(RTLD_NEXT, name))(args...);
+    if (how == 'S')
+        std::raise(SIGTERM);
+    return result;
 }
 
 }  // namespace
@@ -53,6 +61,6 @@ int openat64(int directory, const char* path, int flags, mode_t mode) {
 }
 int fclose(FILE* stream) {
     const int closed = reinterpret_cast<decltype(fclose)*>(dlsym(RTLD_NEXT, "fclose"))(stream);
-    return closed != 0 || fails("fclose") ? EOF : 0;
+    return closed != 0 || fault("fclose") == 'F' ? EOF : 0;
 }
 }

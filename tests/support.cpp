@@ -200,9 +200,7 @@ Result run(const std::vector<std::string>& args, int how) {
             break;
         }
     }
-    // The rest is read and dropped, so that the process never waits on the pipe.
-    while (read(pipe_fds[0], block, sizeof block) > 0) {
-    }
+    // A process still writing then fails, rather than wait on the pipe.
     close(pipe_fds[0]);
     int status = 0;
     waitpid(child, &status, 0);

@@ -10,11 +10,8 @@ log=build-wasm/web-test.log
 mkdir -p build-wasm
 # emscripten's own tools load their node modules from there.
 export NODE_PATH=/usr/share/nodejs
-if ! { emcmake cmake -S . -B build-wasm -DBUILD_TESTING=OFF && cmake --build build-wasm -j2; } >"$log" 2>&1; then
-    cat "$log"
-    echo "web: the build failed"
-    exit 1
-fi
+{ emcmake cmake -S . -B build-wasm -DBUILD_TESTING=OFF && cmake --build build-wasm -j2; } >"$log" 2>&1 ||
+    { cat "$log"; echo "web: the build failed"; exit 1; }
 python3 -u -m http.server 0 --bind 127.0.0.1 --directory build-wasm/page >build-wasm/server.log 2>&1 &
 server=$!
 trap 'kill "$server"' EXIT
