@@ -1,5 +1,6 @@
 // lyric2sysex: copies a Standard MIDI File, replacing every Text or Lyric event that starts with
 // a lyric command by the SysEx event that shows or clears a lyric line on the instrument.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,7 +25,8 @@ std::FILE* f_output = nullptr;
 namespace {
 
 constexpr std::size_t kCommandLength = 8;
-constexpr std::size_t kCommandCount = 5;
+// The commands come before COM_NOMATCH.
+constexpr std::size_t kCommandCount = COM_NOMATCH;
 
 // Indexed by COMMAND; a text byte matches when it equals the byte of either spelling at its
 // position.
@@ -340,8 +342,9 @@ bool mReadTrackPosition() {
         if (next_start !=
             std::int64_t{track.start_position} + kChunkHeaderLength + track.data_length) {
             index_fault = "track overlaps previous track";
-            index_fault_place =
-                FaultPlace{i + 2, next_start < 0 ? 0 : static_cast<std::uint64_t>(next_start)};
+            // A chunk that would begin before the file is placed at its start.
+            index_fault_place = FaultPlace{
+                i + 2, static_cast<std::uint64_t>(std::max<std::int64_t>(next_start, 0))};
             return false;
         }
         seekInput(static_cast<std::uint64_t>(next_length_field));

@@ -49,10 +49,9 @@ struct OutputState {
     const char* target_name;     // its last component
     int directory_fd;            // the directory that holds it, for every *at() call
     bool target_exists;
-    int target_fd;  // the existing file, opened for writing to prove that it may be replaced
     struct stat target_status;
     char temp_name[sizeof dirent::d_name];
-} output = {OUTPUT_DIRECT, nullptr, {}, nullptr, -1, false, -1, {}, {}};
+} output = {OUTPUT_DIRECT, nullptr, {}, nullptr, -1, false, {}, {}};
 
 volatile std::sig_atomic_t temp_name_in_use = 0;
 
@@ -231,13 +230,13 @@ int createTemporaryFile() {
 // Extended attributes, POSIX ACLs among them, where the system has them. One that the file system
 // or the process may not set (a privileged namespace, file capabilities) is left behind, as
 // cp -p leaves it, and so are owner and group.
-void copyExtendedAttributes([[maybe_unused]] int from, [[maybe_unused]] int to) {
+void copyExtendedAttributes([[maybe_unused]] const char* from, [[maybe_unused]] int to) {
 #ifdef __linux__
     static char names[XATTR_LIST_MAX];
     static char value[XATTR_SIZE_MAX];
-    const ssize_t length = flistxattr(from, names, sizeof names);
+    const ssize_t length = listxattr(from, names, sizeof names);
     for (const char* name = names; name < names + length; name += std::strlen(name) + 1) {
-        const ssize_t size = fgetxattr(from, name, value, sizeof value);
+        const ssize_t size = getxattr(from, name, value, sizeof value);
         if (size >= 0) {
             fsetxattr(to, name, value, static_cast<std::size_t>(size), 0);
         }
@@ -253,7 +252,7 @@ bool takeTargetAttributes(int fd) {
     if (fchmod(fd, old.st_mode & (owner_kept ? 07777 : 01777)) != 0) {
         return false;
     }
-    copyExtendedAttributes(output.target_fd, fd);
+    copyExtendedAttributes(output.target_path, fd);
     return true;
 }
 
@@ -358,11 +357,8 @@ std::FILE* platformCreateOutput(const char* path) {
         return output.stream;
     }
     // A plain write would be refused; so is a replacement.
-    if (output.target_exists) {
-        output.target_fd = open(output.target_path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
-        if (output.target_fd < 0) {
-            return nullptr;
-        }
+    if (output.target_exists && access(output.target_path, W_OK) != 0) {
+        return nullptr;
     }
     openTargetDirectory();
     // A file that could not be created leaves -1, on which no stream opens.
@@ -398,7 +394,7 @@ bool platformRunApart(int (*program)(int, char**), int argc, char** argv, int* s
         _exit(program(argc, argv));
     }
     // The signals this process catches end it, so the wait is never interrupted to go on.
-    int wait_status = 0;
+    int wait_status;
     if (waitpid(child, &wait_status, 0) != child) {
         return false;
     }
