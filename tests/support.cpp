@@ -150,8 +150,8 @@ Result run(const std::vector<std::string>& args, int how) {
     for (const std::string& arg : args)
         arg.rfind("FAIL=", 0) == 0 ? failure = arg.substr(5) : words.emplace_back(arg);
     std::vector<char*> argv(words.size() + 1);
-    std::transform(words.begin(), words.end(), argv.begin(),
-                   [](std::string& w) { return w.data(); });
+    for (std::size_t i = 0; i < words.size(); ++i)
+        argv[i] = words[i].data();
     int pipe_fds[2];
     if (pipe(pipe_fds) != 0)
         throw std::runtime_error("no pipe");
@@ -167,8 +167,7 @@ Result run(const std::vector<std::string>& args, int how) {
         dup2(how == kTraceToFull ? open("/dev/full", O_WRONLY) : pipe_fds[1], STDOUT_FILENO);
         close(pipe_fds[0]);
         close(pipe_fds[1]);
-        const rlimit limit{4096, 4096};
-        if (how == kFileSizeLimit)
+        if (const rlimit limit{4096, 4096}; how == kFileSizeLimit)
             setrlimit(RLIMIT_FSIZE, &limit);
         // Where /proc is missing: a mount namespace of its own, with an empty one.
         if (without_proc && (unshare(CLONE_NEWNS) != 0 ||
