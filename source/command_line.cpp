@@ -112,58 +112,47 @@ int checkFolderConversion(const Arguments& arguments) {
     return EXIT_SUCCESS;
 }
 
-int convertIntoFolder(const Arguments& arguments, const char* input) {
-    makeOutputPath(arguments.output_dir, input);
-    setUpTrace(arguments.quiet ? TRACE_SUMMARY_FAILURES : TRACE_SUMMARY);
+int convertIntoFolder(const char* output_dir, const char* input, bool quiet) {
+    makeOutputPath(output_dir, input);
+    setUpTrace(quiet ? TRACE_SUMMARY_FAILURES : TRACE_SUMMARY);
     trace.input_name = input;
     trace.output_name = output_path;
     return convertFile(input, output_path);
 }
 
-// The folder conversion's arguments, for the processes that convert one input each.
-const Arguments* folder_arguments = nullptr;
-
-// What a process started apart runs where it shares this one's memory: the conversion of its one
-// input, the last argument. It never starts a process of its own.
+// The arguments of a process that converts one input of a folder: "[-q] -o DIR -- input" after
+// the program's name; six of them with -q.
 int convertApart(int argc, char** argv) {
-    return convertIntoFolder(*folder_arguments, argv[argc - 1]);
+    return convertIntoFolder(argv[argc - 3], argv[argc - 1], argc == 6);
 }
 
 // Each file is converted by a process of its own, which prints its own line: a conversion ends
-// the process that runs it when it fails. The process is started as "[-q] -o DIR -- input".
+// the process that runs it when it fails.
 int convertFolder(const Arguments& arguments, char* program) {
     const int checked = checkFolderConversion(arguments);
     if (checked != EXIT_SUCCESS) {
         return checked;
     }
-    if (arguments.path_count == 1) {
-        return convertIntoFolder(arguments, arguments.paths[0]);
-    }
     char quiet[] = "-q";
     char output_option[] = "-o";
     char end_of_options[] = "--";
-    // "[-q] -o DIR -- input"; without -q, the arguments begin one later, at the program's name.
-    char* child[] = {
-        program,        quiet,   output_option, const_cast<char*>(arguments.output_dir),
-        end_of_options, nullptr, nullptr};
-    char** const child_argv = arguments.quiet ? child : child + 1;
-    child_argv[0] = program;
-    char** const input = child + 5;
-    const auto child_argc = static_cast<int>(input - child_argv + 1);
-    folder_arguments = &arguments;
+    char* const dir = const_cast<char*>(arguments.output_dir);
+    char* quiet_child[] = {program, quiet, output_option, dir, end_of_options, nullptr, nullptr};
+    char* child[] = {program, output_option, dir, end_of_options, nullptr, nullptr};
+    char** const child_argv = arguments.quiet ? quiet_child : child;
+    const int child_argc = arguments.quiet ? 6 : 5;
     int status = EXIT_SUCCESS;
     for (int i = 0; i < arguments.path_count; ++i) {
-        *input = arguments.paths[i];
+        child_argv[child_argc - 1] = arguments.paths[i];
         if (std::fflush(stdout) != 0) {
             return EXIT_FAILURE;
         }
-        int result = EXIT_FAILURE;
-        const bool finished = platformRunApart(convertApart, child_argc, child_argv, &result);
-        if (!finished || result != EXIT_SUCCESS) {
+        const int result = platformRunApart(convertApart, child_argc, child_argv);
+        if (result != EXIT_SUCCESS) {
             status = EXIT_FAILURE;
         }
         // A process that printed its reason ended with EXIT_FAILURE; any other end has none.
-        if (!finished || result > EXIT_FAILURE) {
+        if (result != EXIT_SUCCESS && result != EXIT_FAILURE) {
             std::printf("%s: conversion did not finish\n", arguments.paths[i]);
         }
     }

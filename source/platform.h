@@ -62,7 +62,7 @@ bool platformCommitOutput();
 // Removes whatever a failed run created. Safe to call at any time, also when nothing was created.
 void platformDiscardOutput();
 
-// Runs program(argc, argv) in a process of its own and gives its exit status; false when it could
-// not be run or did not end by itself. Where a process cannot share this one's memory, it is this
-// program started anew with argv.
-bool platformRunApart(int (*program)(int, char**), int argc, char** argv, int* status);
+// Runs program(argc, argv) in a process of its own and gives its exit status; INT_MAX when it
+// could not be run or did not end by itself. Where a process cannot share this one's memory, it
+// is this program started anew with argv.
+int platformRunApart(int (*program)(int, char**), int argc, char** argv);

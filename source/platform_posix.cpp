@@ -385,19 +385,18 @@ void platformDiscardOutput() {
     }
 }
 
-bool platformRunApart(int (*program)(int, char**), int argc, char** argv, int* status) {
+int platformRunApart(int (*program)(int, char**), int argc, char** argv) {
     const pid_t child = fork();
     if (child < 0) {
-        return false;
+        return INT_MAX;
     }
     if (child == 0) {
         _exit(program(argc, argv));
     }
     // The signals this process catches end it, so the wait is never interrupted to go on.
     int wait_status;
-    if (waitpid(child, &wait_status, 0) != child) {
-        return false;
+    if (waitpid(child, &wait_status, 0) != child || !WIFEXITED(wait_status)) {
+        return INT_MAX;
     }
-    *status = WEXITSTATUS(wait_status);
-    return WIFEXITED(wait_status);
+    return WEXITSTATUS(wait_status);
 }

@@ -16,6 +16,7 @@
 #include <io.h>
 #include <share.h>
 
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
@@ -466,9 +467,9 @@ void platformDiscardOutput() {
     removeTemporaryFile();
 }
 
-bool platformRunApart(int (*)(int, char**), int argc, char** argv, int* status) {
+int platformRunApart(int (*)(int, char**), int argc, char** argv) {
     if (!makeCommandLine(argc, argv)) {
-        return false;
+        return INT_MAX;
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -479,15 +480,14 @@ bool platformRunApart(int (*)(int, char**), int argc, char** argv, int* status) 
     PROCESS_INFORMATION process{};
     if (CreateProcessW(program_path, command_line.text, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                        &startup, &process) == 0) {
-        return false;
+        return INT_MAX;
     }
     CloseHandle(process.hThread);
     DWORD exit_code = 0;
     const bool ended = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
                        GetExitCodeProcess(process.hProcess, &exit_code) != 0;
     CloseHandle(process.hProcess);
-    *status = static_cast<int>(exit_code);
     // The program exits with a small status; anything else (an exception's code, the one of
     // Ctrl-C) means that it was ended.
-    return ended && exit_code <= 255;
+    return ended && exit_code <= 255 ? static_cast<int>(exit_code) : INT_MAX;
 }
