@@ -80,15 +80,12 @@ constexpr TraceText traceText(const char (&line)[N]) {
     return padded;
 }
 
+// The padding is copied with the line, then given back.
 inline void traceLine(const TraceText& line) {
-    if (!trace.events_shown) {
-        return;
+    if (trace.events_shown) {
+        traceAppend(line.text, sizeof line.text);
+        trace.used -= sizeof line.text - line.size;
     }
-    if (sizeof line.text > sizeof trace.text - trace.used) {
-        flushTrace();
-    }
-    std::memcpy(trace.text + trace.used, line.text, sizeof line.text);
-    trace.used += line.size;
 }
 
 // A meta event's line, "ME %02X, size=%d", without a format string to parse for every one.
