@@ -131,7 +131,8 @@ const std::vector<Row> kRows = {
     row("last_track_at_the_start", kInOut, kWrapped, {{"out.mid", kWrapped}}, "ME 2F, size=0\n"),
     row("non_ascii_names", {"歌.mid", "出力.mid"}, kSong, {{"出力.mid", kSongOut}}, kSongTrace, 0,
         {{"歌.mid", kSong}}),
-    row("list", {"--list", "in.mid"}, kListed, {},
+    // An option may follow the input.
+    row("list", {"in.mid", "--list"}, kListed, {},
         "1\t0\tADD_UP\ta\\\\ b\\x01\\x7F歌\n1\t144\tDEL_UP\n2\t480\tADD_UP\tx\n" +
             times("2\t480\tDEL_LO\n", 6000)),
     row("folder", {"-o", "o/", "--", "in.mid", "bad.mid", "missing.mid", "-b.mid"}, kTwoTracks,
