@@ -322,7 +322,8 @@ bool mReadHeaderAndTrack() {
 bool mReadTrackPosition() {
     const std::uint32_t count = in_midi_info.header.track_number;
     seekInput(kFirstTrackLengthOffset);
-    for (std::uint32_t i = 0; i < count; ++i) {
+    // The index ends with the last track, whose length is read but not stepped over.
+    for (std::uint32_t i = 0;; ++i) {
         MidiTrack& track = in_midi_info.track[i];
         index_fault_place = FaultPlace{i + 1, inputOffset() - kChunkHeaderLength + 4};
         index_fault = "unexpected end of file";

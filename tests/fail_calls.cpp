@@ -23,7 +23,7 @@ char fault(const char* name) {
         !std::strchr(":<!", wanted[length]))
         return 0;
     const char how = wanted[length];
-    const int n = std::atoi(wanted + length + 1), call = ++calls;
+    const int n = how == '\0' ? 0 : std::atoi(wanted + length + 1), call = ++calls;
     if (how != '\0' && (how == '<' ? call >= n : call != n))
         return 0;
     errno = how == '<' ? EEXIST : EIO;
