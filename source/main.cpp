@@ -145,12 +145,16 @@ void readChannelMessage(std::uint8_t first) {
     }
 }
 
+// The current track's length with the conversions made in it so far.
+std::int64_t convertedTrackLength() {
+    return in_midi_info.track[mInfo.current_track_num].data_length + mInfo.diff_track;
+}
+
 // The length field of a track is written once, when the track is finished: the output is not
 // the output path until the run is complete, so the result equals rewriting it after every
 // command.
 void writeTrackLength() {
-    const MidiTrack& track = in_midi_info.track[mInfo.current_track_num];
-    const auto length = static_cast<std::uint32_t>(track.data_length + mInfo.diff_track);
+    const auto length = static_cast<std::uint32_t>(convertedTrackLength());
     const std::uint32_t swapped = convEndianU32(length);
     const std::uint8_t field[4] = {
         static_cast<std::uint8_t>(swapped), static_cast<std::uint8_t>(swapped >> 8),
@@ -441,9 +445,7 @@ void writeSysExEvent(COMMAND active_com) {
     mInfo.diff_track += std::int64_t{sysex_size} - std::int64_t{text_size};
     // The track's length field has 32 bits; a track that would outgrow them is refused before
     // anything of it is written.
-    const std::int64_t track_length =
-        in_midi_info.track[mInfo.current_track_num].data_length + mInfo.diff_track;
-    if (static_cast<std::uint32_t>(track_length) != track_length) {
+    if (static_cast<std::uint32_t>(convertedTrackLength()) != convertedTrackLength()) {
         errexitInEvent("file too large");
     }
     copyUpToTextEvent();
@@ -460,7 +462,6 @@ void writeSysExEvent(COMMAND active_com) {
     mInfo.pos_in_after_com = mInfo.pos_in_event_next + mInfo.len_event_delta +
                              mInfo.len_event_var_size + mInfo.len_event_data_size + 2;
     seekCopy(mInfo.pos_in_after_com);
-    seekInput(mInfo.pos_in_after_com);
 }
 
 int convertFile(const char* input_path, const char* output_path) {
