@@ -114,6 +114,17 @@ bool readChunkLength(std::uint32_t& length) {
     return true;
 }
 
+// False at the end of the input, which stays there for the second byte too.
+bool readBigEndian16(std::uint16_t& value) {
+    const int high = readInputByte();
+    const int low = readInputByte();
+    if (low < 0) {
+        return false;
+    }
+    value = static_cast<std::uint16_t>(high << 8 | low);
+    return true;
+}
+
 std::uint32_t currentTrackEnd() {
     const MidiTrack& track = in_midi_info.track[mInfo.current_track_num];
     return track.start_position + track.data_length + kChunkHeaderLength;
@@ -311,14 +322,11 @@ void convertSizeToVariableLength(std::uint32_t input_size, std::uint8_t* var,
     *var_len = count;
 }
 
+// The format is read past: every format is converted alike.
 bool mReadHeaderAndTrack() {
     seekInput(kFormatOffset);
-    std::uint8_t words[4];
-    if (!readInputBytes(words, sizeof words)) {
-        return false;
-    }
-    in_midi_info.header.track_number = static_cast<std::uint16_t>(words[2] << 8 | words[3]);
-    return true;
+    std::uint16_t format;
+    return readBigEndian16(format) && readBigEndian16(in_midi_info.header.track_number);
 }
 
 // Every track must begin at or after the end of the one before it: a length that stepped the
