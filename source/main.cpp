@@ -96,7 +96,7 @@ FaultPlace index_fault_place{};
 
 inline std::uint8_t readEventByte() {
     const int byte = readInputByte();
-    if (byte < 0) {
+    if (byte == EOF) {
         errexitInEvent("unexpected end of file");
     }
     return static_cast<std::uint8_t>(byte);
@@ -118,7 +118,7 @@ bool readChunkLength(std::uint32_t& length) {
 bool readBigEndian16(std::uint16_t& value) {
     const int high = readInputByte();
     const int low = readInputByte();
-    if (low < 0) {
+    if (low == EOF) {
         return false;
     }
     value = static_cast<std::uint16_t>(high << 8 | low);

@@ -75,7 +75,7 @@ bool refillScanBlock() {
 bool readInputBytes(std::uint8_t* bytes, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         const int byte = readInputByte();
-        if (byte < 0) {
+        if (byte == EOF) {
             return false;
         }
         bytes[i] = static_cast<std::uint8_t>(byte);

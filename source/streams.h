@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "midi_struct.h"
 
@@ -34,11 +35,11 @@ bool inputUnchanged();
 // Reads the block that begins at the scan's offset; false at the end of the input.
 bool refillScanBlock();
 
-// The next byte of the scan, or -1 at the end of the input. An offset before the block wraps
+// The next byte of the scan, or EOF at the end of the input. An offset before the block wraps
 // around to a large distance, so that it is read anew too.
 inline int readInputByte() {
     if (stream_offsets.input - scan_block.offset >= scan_block.filled && !refillScanBlock()) {
-        return -1;
+        return EOF;
     }
     return scan_block.bytes[stream_offsets.input++ - scan_block.offset];
 }
