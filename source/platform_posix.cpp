@@ -281,11 +281,14 @@ bool placeOutput(int fd) {
         }
         return false;
     }
-    if (!linked_as_target && renameat(output.directory_fd, output.temp_name, output.directory_fd,
-                                      output.target_name) != 0) {
-        return false;
+    if (!linked_as_target) {
+        // Once renamed, the hidden name is no longer the run's to remove.
+        temp_name_in_use = renameat(output.directory_fd, output.temp_name, output.directory_fd,
+                                    output.target_name) != 0;
+        if (temp_name_in_use != 0) {
+            return false;
+        }
     }
-    temp_name_in_use = 0;
     return fsync(output.directory_fd) == 0;
 }
 
@@ -395,8 +398,8 @@ int platformRunApart(int (*program)(int, char**), int argc, char** argv) {
     }
     // The signals this process catches end it, so the wait is never interrupted to go on.
     int wait_status;
-    if (waitpid(child, &wait_status, 0) != child || !WIFEXITED(wait_status)) {
+    if (waitpid(child, &wait_status, 0) != child) {
         return INT_MAX;
     }
-    return WEXITSTATUS(wait_status);
+    return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : INT_MAX;
 }
