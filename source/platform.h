@@ -47,7 +47,8 @@ struct FileIdentity {
 
 // Opens an existing regular file for binary reading; nullptr for anything else.
 std::FILE* platformOpenInput(const char* path, FileIdentity* identity);
-bool platformIdentify(std::FILE* file, FileIdentity* identity);
+// Leaves the identity as it was when the open file cannot be examined.
+void platformIdentify(std::FILE* file, FileIdentity* identity);
 // Whether the path names the file of this identity (through any link or other spelling).
 bool platformIsSameFile(const char* path, const FileIdentity& identity);
 bool platformIsDirectory(const char* path);

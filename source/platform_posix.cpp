@@ -324,13 +324,11 @@ std::FILE* platformOpenInput(const char* path, FileIdentity* identity) {
     return fdopen(fd, "rb");
 }
 
-bool platformIdentify(std::FILE* file, FileIdentity* identity) {
+void platformIdentify(std::FILE* file, FileIdentity* identity) {
     struct stat status;
-    if (fstat(fileno(file), &status) != 0) {
-        return false;
+    if (fstat(fileno(file), &status) == 0) {
+        fillIdentity(status, identity);
     }
-    fillIdentity(status, identity);
-    return true;
 }
 
 bool platformIsSameFile(const char* path, const FileIdentity& identity) {

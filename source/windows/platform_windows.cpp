@@ -377,8 +377,8 @@ std::FILE* platformOpenInput(const char* path, FileIdentity* identity) {
     return stream;
 }
 
-bool platformIdentify(std::FILE* file, FileIdentity* identity) {
-    return identify(handleOf(file), identity);
+void platformIdentify(std::FILE* file, FileIdentity* identity) {
+    identify(handleOf(file), identity);
 }
 
 bool platformIsSameFile(const char* path, const FileIdentity& identity) {
