@@ -45,7 +45,8 @@ struct FileIdentity {
     std::int64_t changed_ns;
 };
 
-// Opens an existing regular file for binary reading; nullptr for anything else.
+// Opens an existing regular file for binary reading, and fills its identity; nullptr for
+// anything else, the identity left as it was.
 std::FILE* platformOpenInput(const char* path, FileIdentity* identity);
 // Leaves the identity as it was when the open file cannot be examined.
 void platformIdentify(std::FILE* file, FileIdentity* identity);

@@ -320,8 +320,11 @@ std::FILE* platformOpenInput(const char* path, FileIdentity* identity) {
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         return nullptr;
     }
-    fillIdentity(status, identity);
-    return fdopen(fd, "rb");
+    std::FILE* stream = fdopen(fd, "rb");
+    if (stream != nullptr) {
+        fillIdentity(status, identity);
+    }
+    return stream;
 }
 
 void platformIdentify(std::FILE* file, FileIdentity* identity) {

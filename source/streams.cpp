@@ -45,9 +45,10 @@ void openInputFile(const char* path) {
         errexit("file can't read");
     }
     // The copy stream must read the very file the scan reads, even if the path changed since.
-    FileIdentity copy_identity;
+    // One that does not open keeps the zero identity, which is no file's.
+    FileIdentity copy_identity{};
     f_copy = platformOpenInput(path, &copy_identity);
-    if (f_copy == nullptr || !isSameIdentity(copy_identity, input_identity)) {
+    if (!isSameIdentity(copy_identity, input_identity)) {
         errexit("file can't read");
     }
     // The blocks are the only buffers: a stream's own would copy every byte once more.
