@@ -133,6 +133,11 @@ int convertFolder(const Arguments& arguments, char* program) {
     if (checked != EXIT_SUCCESS) {
         return checked;
     }
+    // One input is converted here: where the process for each input of a folder is this program
+    // started anew, that process must not start another.
+    if (arguments.path_count == 1) {
+        return convertIntoFolder(arguments.output_dir, arguments.paths[0], arguments.quiet);
+    }
     char quiet[] = "-q";
     char output_option[] = "-o";
     char end_of_options[] = "--";

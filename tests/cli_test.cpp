@@ -140,6 +140,8 @@ const std::vector<Row> kRows = {
         "in.mid -> o/in.mid: 5 commands\nbad.mid: unexpected end of file (track 2, byte 26)\n"
         "missing.mid: file can't read\n-b.mid -> o/-b.mid: 1 command\n",
         1, {{"o/", ""}, {"-b.mid", kSong}, {"bad.mid", kBad}}, "processes"),
+    row("folder_of_one", {"-q", "-o", "o", "in.mid"}, kSong, {{"o/in.mid", kSongOut}}, "", 0,
+        {{"o/", ""}}),
     row("folder_quiet", {"-q", "--output-dir", "o", "in.mid", "b.mid"}, kSong,
         {{"o/in.mid", kSongOut}, {"o/b.mid", kSongOut}}, "", 0, {{"o/", ""}, {"b.mid", kSong}},
         "processes"),
@@ -213,6 +215,7 @@ const std::vector<Row> kRefusals = {
     failing("close_fails", "fclose", kFails, "new.mid"),
     // A file system without unnamed files gets a hidden named one.
     failing("no_unnamed_files", "openat64:1", "unnamed files", "out.mid", {{"out.mid", kSongOut}}),
+    // A hangup comes with the change, and is ignored as the caller ignores it.
     row("input_changed", kInOut, kLong, {{"in.mid", kLong + R"( "changed")"}},
         kLongTrace + "input changed during conversion\nERR\n", 1, {}, "real files", kChangeInput),
     // Without /proc the output is a hidden named file from the start, which the signal removes.

@@ -153,11 +153,13 @@ Result run(const std::vector<std::string>& args, int how) {
     for (std::size_t i = 0; i < words.size(); ++i)
         argv[i] = words[i].data();
     int pipe_fds[2];
-    if (pipe(pipe_fds) != 0)
+    // Both ends close in the converter, where only its standard output is the pipe's.
+    if (pipe2(pipe_fds, O_CLOEXEC) != 0)
         throw std::runtime_error("no pipe");
     const pid_t child = fork();
     if (child == 0) {
         umask(kUmask);
+        signal(SIGHUP, SIG_IGN);
         // Run from a desktop or by cron, the converter may have no standard input at all.
         if (kCommand.size() == 1)
             close(STDIN_FILENO);
@@ -165,8 +167,6 @@ Result run(const std::vector<std::string>& args, int how) {
                                  setenv("LYRIC2SYSEX_FAIL", failure.c_str(), 1) != 0))
             _exit(126);
         dup2(how == kTraceToFull ? open("/dev/full", O_WRONLY) : pipe_fds[1], STDOUT_FILENO);
-        close(pipe_fds[0]);
-        close(pipe_fds[1]);
         if (const rlimit limit{4096, 4096}; how == kFileSizeLimit)
             setrlimit(RLIMIT_FSIZE, &limit);
         // Where /proc is missing: a mount namespace of its own, with an empty one.
@@ -190,6 +190,7 @@ Result run(const std::vector<std::string>& args, int how) {
         const std::size_t line_end = result.out.find('\n');
         if (how == kChangeInput && line_end != std::string::npos) {
             std::ofstream("in.mid", std::ios::app) << "changed";
+            kill(child, SIGHUP);
             how = kRun;
         }
         const bool interrupt = how == kSigTerm && line_end != std::string::npos;

@@ -43,10 +43,11 @@ Snapshot snapshot();
 // and attributes, a new one gets 0666 less the umask that the converter runs with, 027.
 std::string entry(const Snapshot& before, const std::string& path, const Bytes& bytes);
 
-// How the converter runs: plainly, with its standard output on /dev/full or on a pipe nobody
-// reads, under a file size limit of 4 KiB, as the user nobody, or with something done as soon as
-// it has printed its first line: its input file (in.mid) changed, or SIGTERM sent; and any of
-// these with an empty /proc (as root).
+// How the converter runs, always ignoring SIGHUP as under nohup: plainly, with its standard
+// output on /dev/full or on a pipe nobody reads, under a file size limit of 4 KiB, as the user
+// nobody, or with something done as soon as it has printed its first line: its input file
+// (in.mid) changed and SIGHUP sent, or SIGTERM sent; and any of these with an empty /proc (as
+// root).
 enum How {
     kRun,
     kTraceToFull,
