@@ -365,8 +365,12 @@ std::FILE* platformCreateOutput(const char* path) {
         return nullptr;
     }
     openTargetDirectory();
-    // A file that could not be created leaves -1, on which no stream opens.
-    output.stream = fdopen(createTemporaryFile(), "wb");
+    // Not every C library's fdopen refuses a failed creation's -1.
+    const int fd = createTemporaryFile();
+    if (fd < 0) {
+        return nullptr;
+    }
+    output.stream = fdopen(fd, "wb");
     return output.stream;
 }
 
