@@ -1,12 +1,18 @@
 #include "command_line.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <tuple>
+#include <vector>
 
+#include "case_folding.h"
 #include "midi_struct.h"
 #include "platform.h"
+#include "terminal_text.h"
 #include "trace.h"
 
 namespace {
@@ -14,8 +20,8 @@ namespace {
 constexpr int kUsageError = 2;
 
 constexpr std::string_view kUsage =
-    "usage: lyric2sysex [-q] input.mid output.mid\n"
-    "       lyric2sysex [-q] -o DIR input.mid...\n"
+    "usage: lyric2sysex [-q] [-f] input.mid output.mid\n"
+    "       lyric2sysex [-q] [-f] -o DIR input.mid...\n"
     "       lyric2sysex --list input.mid\n"
     "       lyric2sysex -h | --help | --version\n"
     "Copies a Standard MIDI File, replacing the lyric commands in its Text and Lyric events\n"
@@ -23,11 +29,13 @@ constexpr std::string_view kUsage =
     "and prints a line for every event and every command. See lyric2sysex(1).\n"
     "  -q, --quiet             print nothing but the reason of a failure\n"
     "  -o, --output-dir DIR    convert each input to DIR/<its file name>\n"
+    "  -f, --force             replace an output even if it holds lyric commands (a song)\n"
     "      --list              print the lyric commands (track, ticks, command, text)\n"
     "                          instead of converting\n";
 
 struct Arguments {
     bool quiet;
+    bool force;
     bool list;
     const char* output_dir;
     char** paths;  // the arguments that are not options, gathered at the front of argv
@@ -37,8 +45,12 @@ struct Arguments {
 // Room for the output path of a folder conversion: the folder, "/" and the input's name.
 char output_path[8192];
 
+void printPiece(const char* text, std::size_t size) {
+    std::fwrite(text, 1, size, stdout);
+}
+
 void print(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    printPiece(text.data(), text.size());
 }
 
 // A failed write, the flush's own or an earlier one, leaves the stream's error indicator set.
@@ -47,10 +59,13 @@ int exitAfterPrinting(int status) {
     return std::ferror(stdout) == 0 ? status : EXIT_FAILURE;
 }
 
-int usageError(std::string_view message, std::string_view detail = "", std::string_view more = "") {
+// The paths come from outside: they are printed as a terminal may show them.
+int usageError(std::string_view message, const char* path = "", std::string_view more = "",
+               const char* other_path = "") {
     print(message);
-    print(detail);
+    putTerminalName(printPiece, path);
     print(more);
+    putTerminalName(printPiece, other_path);
     print("\n");
     print(kUsage);
     return exitAfterPrinting(kUsageError);
@@ -80,50 +95,132 @@ bool makeOutputPath(const char* output_dir, const char* input) {
     return static_cast<std::size_t>(written) < sizeof output_path;
 }
 
-bool isSameFile(const char* a, const char* b) {
-    FileIdentity identity;
-    std::FILE* file = platformOpenInput(a, &identity);
-    if (file == nullptr) {
-        return false;
-    }
-    std::fclose(file);
-    return platformIsSameFile(b, identity);
+// Whether a link or a file that another user planted in a shared folder stands at the path.
+bool isPlanted(const char* path) {
+    return !platformMayWrite(path) &&
+           (errno == REASON_LINK_OF_ANOTHER_USER || errno == REASON_FILE_OF_ANOTHER_USER);
 }
 
-// Refuses, before anything is written, the folder conversions that could only lose a file.
-int checkFolderConversion(const Arguments& arguments) {
-    if (!platformIsDirectory(arguments.output_dir)) {
-        return usageError("not a directory: ", arguments.output_dir);
+// The folder as a path whose last component is the folder's own name, which may be a link.
+bool isPlantedFolder(const char* output_dir) {
+    static char folder[sizeof output_path];
+    std::snprintf(folder, sizeof folder, "%s", output_dir);
+    for (std::size_t end = std::strlen(folder); end > 1 && platformIsPathSeparator(folder[end - 1]);
+         --end) {
+        folder[end - 1] = '\0';
     }
-    for (int i = 0; i < arguments.path_count; ++i) {
-        const char* name = fileName(arguments.paths[i]);
-        for (int j = 0; j < i; ++j) {
-            if (std::strcmp(name, fileName(arguments.paths[j])) == 0) {
-                return usageError("two inputs named ", name);
-            }
-        }
-        if (!makeOutputPath(arguments.output_dir, arguments.paths[i])) {
-            return usageError("output path too long: ", arguments.paths[i]);
-        }
-        if (isSameFile(arguments.paths[i], output_path)) {
-            return usageError("output would be the input itself: ", arguments.paths[i]);
+    return isPlanted(folder);
+}
+
+// The inputs' positions in the order of their file names, names equal but for letter case side by
+// side. The checks of a folder conversion hold every input at once, and their number has no
+// bound: the one place where the program allocates.
+std::vector<int> inputsByName(const Arguments& arguments) {
+    std::vector<int> order(static_cast<std::size_t>(arguments.path_count));
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = static_cast<int>(i);
+    }
+    std::sort(order.begin(), order.end(), [&arguments](int a, int b) {
+        const int names =
+            compareFoldedNames(fileName(arguments.paths[a]), fileName(arguments.paths[b]));
+        return names != 0 ? names < 0 : a < b;
+    });
+    return order;
+}
+
+int refuseNamesAlike(const Arguments& arguments) {
+    const std::vector<int> order = inputsByName(arguments);
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        const char* first = fileName(arguments.paths[order[i - 1]]);
+        const char* second = fileName(arguments.paths[order[i]]);
+        if (compareFoldedNames(first, second) == 0) {
+            return std::strcmp(first, second) == 0
+                       ? usageError("two inputs named ", first)
+                       : usageError("two inputs named ", first, " and ", second);
         }
     }
     return EXIT_SUCCESS;
 }
 
-int convertIntoFolder(const char* output_dir, const char* input, bool quiet) {
+// A file's identity and the input it is, ordered for a binary search.
+using Known = std::tuple<std::uint64_t, std::uint64_t, int>;
+
+std::vector<Known> inputIdentities(const Arguments& arguments) {
+    std::vector<Known> inputs;
+    for (int i = 0; i < arguments.path_count; ++i) {
+        FileIdentity identity{};
+        if (platformIdentifyPath(arguments.paths[i], &identity)) {
+            inputs.emplace_back(identity.device, identity.file, i);
+        }
+    }
+    std::sort(inputs.begin(), inputs.end());
+    return inputs;
+}
+
+// Every output of the run against every input, by file identity, and against what others may
+// have planted in a shared folder.
+int refuseUnsafeOutputs(const Arguments& arguments) {
+    const std::vector<Known> inputs = inputIdentities(arguments);
+    for (int i = 0; i < arguments.path_count; ++i) {
+        if (!makeOutputPath(arguments.output_dir, arguments.paths[i])) {
+            return usageError("output path too long: ", arguments.paths[i]);
+        }
+        FileIdentity identity{};
+        const auto input = platformIdentifyPath(output_path, &identity)
+                               ? std::lower_bound(inputs.begin(), inputs.end(),
+                                                  Known{identity.device, identity.file, 0})
+                               : inputs.end();
+        if (input != inputs.end() && std::get<0>(*input) == identity.device &&
+            std::get<1>(*input) == identity.file) {
+            const int match = std::get<2>(*input);
+            return match == i ? usageError("output would be the input itself: ", arguments.paths[i])
+                              : usageError("output would be another input: ", output_path, " is ",
+                                           arguments.paths[match]);
+        }
+        if (isPlanted(output_path)) {
+            return usageError("output planted in a shared folder by another user: ", output_path);
+        }
+    }
+    return EXIT_SUCCESS;
+}
+
+// Refuses, before anything is written, the folder conversions that could only lose a file.
+int checkFolderConversion(const Arguments& arguments) {
+    switch (platformPathKind(arguments.output_dir)) {
+        case PATH_MISSING:
+            return usageError("no such directory: ", arguments.output_dir);
+        case PATH_OTHER:
+            return usageError("not a directory: ", arguments.output_dir);
+        case PATH_DIRECTORY:
+            break;
+    }
+    if (isPlantedFolder(arguments.output_dir)) {
+        return usageError("directory planted in a shared folder by another user: ",
+                          arguments.output_dir);
+    }
+    const int names = refuseNamesAlike(arguments);
+    return names != EXIT_SUCCESS ? names : refuseUnsafeOutputs(arguments);
+}
+
+int convertIntoFolder(const char* output_dir, const char* input, bool quiet, bool force) {
     makeOutputPath(output_dir, input);
     setUpTrace(quiet ? TRACE_SUMMARY_FAILURES : TRACE_SUMMARY);
     trace.input_name = input;
     trace.output_name = output_path;
-    return convertFile(input, output_path);
+    return convertFile(input, output_path, force);
 }
 
-// The arguments of a process that converts one input of a folder: "[-q] -o DIR -- input" after
-// the program's name; six of them with -q.
+bool hasOption(int argc, char** argv, const char* option) {
+    return std::find_if(argv, argv + argc, [option](const char* argument) {
+               return std::strcmp(argument, option) == 0;
+           }) != argv + argc;
+}
+
+// The arguments of a process that converts one input of a folder: "[-q] [-f] -o DIR -- input"
+// after the program's name.
 int convertApart(int argc, char** argv) {
-    return convertIntoFolder(argv[argc - 3], argv[argc - 1], argc == 6);
+    return convertIntoFolder(argv[argc - 3], argv[argc - 1], hasOption(argc - 4, argv, "-q"),
+                             hasOption(argc - 4, argv, "-f"));
 }
 
 // Each file is converted by a process of its own, which prints its own line: a conversion ends
@@ -136,16 +233,25 @@ int convertFolder(const Arguments& arguments, char* program) {
     // One input is converted here: where the process for each input of a folder is this program
     // started anew, that process must not start another.
     if (arguments.path_count == 1) {
-        return convertIntoFolder(arguments.output_dir, arguments.paths[0], arguments.quiet);
+        return convertIntoFolder(arguments.output_dir, arguments.paths[0], arguments.quiet,
+                                 arguments.force);
     }
     char quiet[] = "-q";
+    char force[] = "-f";
     char output_option[] = "-o";
     char end_of_options[] = "--";
-    char* const dir = const_cast<char*>(arguments.output_dir);
-    char* quiet_child[] = {program, quiet, output_option, dir, end_of_options, nullptr, nullptr};
-    char* child[] = {program, output_option, dir, end_of_options, nullptr, nullptr};
-    char** const child_argv = arguments.quiet ? quiet_child : child;
-    const int child_argc = arguments.quiet ? 6 : 5;
+    char* child_argv[8] = {program};
+    int child_argc = 1;
+    if (arguments.quiet) {
+        child_argv[child_argc++] = quiet;
+    }
+    if (arguments.force) {
+        child_argv[child_argc++] = force;
+    }
+    child_argv[child_argc++] = output_option;
+    child_argv[child_argc++] = const_cast<char*>(arguments.output_dir);
+    child_argv[child_argc++] = end_of_options;
+    ++child_argc;
     int status = EXIT_SUCCESS;
     for (int i = 0; i < arguments.path_count; ++i) {
         child_argv[child_argc - 1] = arguments.paths[i];
@@ -158,7 +264,8 @@ int convertFolder(const Arguments& arguments, char* program) {
         }
         // A process that printed its reason ended with EXIT_FAILURE; any other end has none.
         if (result != EXIT_SUCCESS && result != EXIT_FAILURE) {
-            std::printf("%s: conversion did not finish\n", arguments.paths[i]);
+            putTerminalName(printPiece, arguments.paths[i]);
+            print(": conversion did not finish\n");
         }
     }
     return exitAfterPrinting(status);
@@ -167,7 +274,7 @@ int convertFolder(const Arguments& arguments, char* program) {
 }  // namespace
 
 int runCommandLine(int argc, char** argv) {
-    Arguments arguments{false, false, nullptr, argv + 1, 0};
+    Arguments arguments{false, false, false, nullptr, argv + 1, 0};
     bool options_ended = false;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
@@ -183,6 +290,8 @@ int runCommandLine(int argc, char** argv) {
             return exitAfterPrinting(EXIT_SUCCESS);
         } else if (isOption(argument, "-q", "--quiet")) {
             arguments.quiet = true;
+        } else if (isOption(argument, "-f", "--force")) {
+            arguments.force = true;
         } else if (std::strcmp(argument, "--list") == 0) {
             arguments.list = true;
         } else if (isOption(argument, "-o", "--output-dir")) {
@@ -216,5 +325,5 @@ int runCommandLine(int argc, char** argv) {
         return usageError("too many arguments");
     }
     setUpTrace(arguments.quiet ? TRACE_QUIET : TRACE_EVENTS);
-    return convertFile(arguments.paths[0], arguments.paths[1]);
+    return convertFile(arguments.paths[0], arguments.paths[1], arguments.force);
 }

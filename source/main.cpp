@@ -1,6 +1,7 @@
 // lyric2sysex: copies a Standard MIDI File, replacing every Text or Lyric event that starts with
 // a lyric command by the SysEx event that shows or clears a lyric line on the instrument.
 #include <algorithm>
+#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -72,21 +73,36 @@ constexpr std::uint32_t kChunkHeaderLength = 8;
 
 constexpr char kHeaderTag[] = "MThd";
 
+// What the scan is for: the conversion, the listing of the commands, or the probe of an old
+// output, which only asks whether the file holds a command.
+enum ScanMode { SCAN_CONVERT, SCAN_LIST, SCAN_PROBE };
+
 // What the scan adds to the conversion's records: the time of the event in its track, for the
 // listing, and the number of commands converted.
 std::uint64_t track_ticks = 0;
 std::uint32_t commands_found = 0;
-bool listing = false;
+ScanMode scan_mode = SCAN_CONVERT;
 
 // Where the track index failed: the chunk at fault.
 const char* index_fault = nullptr;
 FaultPlace index_fault_place{};
 
-[[noreturn]] void errexitAt(const char* message, FaultPlace place) {
-    traceFailure(message, place);
+// The probe ends, at its first command or its first failure, back where it began.
+std::jmp_buf probe_end;
+bool probe_found_command = false;
+
+[[noreturn]] void fail(const char* message, FaultFile file, FaultPlace place) {
+    if (scan_mode == SCAN_PROBE) {
+        std::longjmp(probe_end, 1);
+    }
+    traceFailure(message, file, place);
     platformDiscardOutput();
     traceFlushed();
     std::_Exit(EXIT_FAILURE);
+}
+
+[[noreturn]] void errexitAt(const char* message, FaultPlace place) {
+    fail(message, FaultFile{}, place);
 }
 
 // A failure of the event being scanned.
@@ -125,9 +141,25 @@ bool readBigEndian16(std::uint16_t& value) {
     return true;
 }
 
-std::uint32_t currentTrackEnd() {
-    const MidiTrack& track = in_midi_info.track[mInfo.current_track_num];
-    return track.start_position + track.data_length + kChunkHeaderLength;
+const MidiTrack& currentTrack() {
+    return in_midi_info.track[mInfo.current_track_num];
+}
+
+// Past 4 GiB for a track that declares more than the file can hold: never wrapped round.
+std::uint64_t currentTrackEnd() {
+    return std::uint64_t{currentTrack().start_position} + currentTrack().data_length +
+           kChunkHeaderLength;
+}
+
+// An event begins inside the file. Where the scan stands at its end, the track runs past it;
+// beyond, the event before, which the scan skipped by its length.
+void refuseEventPastTheEnd() {
+    if (inputOffset() >= inputSize()) {
+        errexitAt("unexpected end of file",
+                  FaultPlace{mInfo.current_track_num + 1, inputOffset() > inputSize()
+                                                              ? mInfo.pos_in_event_next
+                                                              : currentTrack().start_position});
+    }
 }
 
 void skipSysExEvent() {
@@ -149,9 +181,13 @@ bool skipMetaEvent() {
     return type == 0x01 || type == 0x05;
 }
 
+// A message ends at its track's end at the latest: one that ran on into the next tracks would
+// have them scanned again from their start, each of them, at a cost that grows with the square
+// of the file's size.
 void readChannelMessage(std::uint8_t first) {
+    const std::uint64_t track_end = currentTrackEnd();
     std::uint8_t byte = first;
-    while (!midiEventIsGenerated(byte)) {
+    while (!midiEventIsGenerated(byte) && inputOffset() < track_end) {
         byte = readEventByte();
     }
 }
@@ -176,7 +212,7 @@ void writeTrackLength() {
 }
 
 void finishTrack() {
-    if (!isFirstWriteAtTrack && !listing) {
+    if (!isFirstWriteAtTrack) {
         writeTrackLength();
     }
     ++mInfo.current_track_num;
@@ -206,13 +242,17 @@ bool matchesCommand(const std::uint8_t* text, std::size_t command) {
     return true;
 }
 
-// Conversions that would corrupt the output are refused before anything of the event is written.
+// Conversions that would corrupt the output are refused before anything of the event is written
+// or listed.
 void refuseUnsafeCommand(COMMAND active_com, std::uint32_t payload_length) {
     if (mInfo.pos_in_after_event > currentTrackEnd()) {
         errexitInEvent("text event runs past end of track");
     }
     if (isAddCommand(active_com) && payload_length > kMaxAddPayload) {
         errexitInEvent("text too long");
+    }
+    if (mInfo.pos_in_after_event > inputSize()) {
+        errexitInEvent("unexpected end of file");
     }
 }
 
@@ -248,6 +288,16 @@ void listCommand(COMMAND active_com, std::uint32_t payload_length) {
     traceListedEnd();
 }
 
+// The place of the chunk of track i, whose tag is at the offset. A chunk that would begin at the
+// end of the file or past it is not there: the chunk before it, the last one the file holds, is
+// the one that is cut short (none when that is the header).
+FaultPlace chunkPlace(std::uint32_t i, std::uint64_t tag) {
+    if (tag < inputSize()) {
+        return FaultPlace{i + 1, tag};
+    }
+    return i == 0 ? FaultPlace{} : FaultPlace{i, in_midi_info.track[i - 1].start_position};
+}
+
 // The header chunk: its tag, then the format and the track count.
 void readHeader() {
     std::uint8_t tag[4];
@@ -268,15 +318,8 @@ void readHeader() {
     }
 }
 
-// Opens the input, reads its header and track index, and scans it.
-void scanFile(const char* input_path, const char* output_path) {
-    openInputFile(input_path);
-    if (output_path != nullptr) {
-        if (isInputFile(output_path)) {
-            errexit("input and output are the same file");
-        }
-        openOutputFile(output_path);
-    }
+// Reads the open input's header, builds the track index and scans it.
+void scanInput() {
     if (static_cast<std::uint32_t>(inputSize()) != inputSize()) {
         errexit("file too large");
     }
@@ -284,10 +327,58 @@ void scanFile(const char* input_path, const char* output_path) {
     mProcess();
 }
 
+// Every record as it is when the program starts.
+void startFresh() {
+    closeInputFile();
+    in_midi_info = MidiInfo{};
+    mInfo = MidiFileReadingInfo{};
+    isEndMidiFile = false;
+    isFirstWriteAtTrack = true;
+    analyzed_status = {START_ANALYSIS, MSG_NOTHING};
+    track_ticks = 0;
+    commands_found = 0;
+}
+
+// Whether the file is a song: a MIDI file in which the scan finds a command before any failure.
+// A conversion holds none.
+bool isSong(const char* path) {
+    scan_mode = SCAN_PROBE;
+    probe_found_command = false;
+    traceHideEvents(true);
+    if (setjmp(probe_end) == 0) {
+        openInputFile(path);
+        scanInput();
+    }
+    traceHideEvents(false);
+    startFresh();
+    scan_mode = SCAN_CONVERT;
+    return probe_found_command;
+}
+
+bool isSameFile(const char* path, const char* other_path) {
+    FileIdentity one{};
+    FileIdentity other{};
+    return platformIdentifyPath(path, &one) && platformIdentifyPath(other_path, &other) &&
+           one.device == other.device && one.file == other.file;
+}
+
+// A song in the output's place is refused: overwriting it was almost certainly a slip of the
+// hand (a song named as the output, a wildcard that expanded to two songs). The output that is
+// the input itself is refused with its own message below.
+void refuseSongAsOutput(const char* input_path, const char* output_path) {
+    if (!isSameFile(input_path, output_path) && isSong(output_path)) {
+        errexitFile("file not replaced", output_path, REASON_OUTPUT_IS_A_SONG);
+    }
+}
+
 }  // namespace
 
 void errexit(const char* message) {
     errexitAt(message, FaultPlace{});
+}
+
+void errexitFile(const char* message, const char* path, int reason) {
+    fail(message, FaultFile{path, reason}, FaultPlace{});
 }
 
 void readVariableLength(VariableLengthInfo* vinfo) {
@@ -337,7 +428,7 @@ bool mReadTrackPosition() {
     // The index ends with the last track, whose length is read but not stepped over.
     for (std::uint32_t i = 0;; ++i) {
         MidiTrack& track = in_midi_info.track[i];
-        index_fault_place = FaultPlace{i + 1, inputOffset() - kChunkHeaderLength + 4};
+        index_fault_place = chunkPlace(i, inputOffset() - kChunkHeaderLength + 4);
         index_fault = "unexpected end of file";
         if (!readChunkLength(track.data_length)) {
             return false;
@@ -379,7 +470,7 @@ void mProcess() {
 }
 
 void mSearchTxtEvent() {
-    // The scan stands where the last event ended, or at a track's first event: both checked.
+    refuseEventPastTheEnd();
     mInfo.pos_in_event_next = static_cast<std::uint32_t>(inputOffset());
     VariableLengthInfo delta;
     readVariableLength(&delta);
@@ -411,7 +502,7 @@ void writeFinalize() {
     if (mInfo.pos_in_after_event > inputSize()) {
         errexitInEvent("unexpected end of file");
     }
-    if (!listing) {
+    if (scan_mode == SCAN_CONVERT) {
         copyInputToEnd();
     }
 }
@@ -435,11 +526,15 @@ void mJudgeTextEvent() {
 }
 
 void writeSysExEvent(COMMAND active_com) {
+    if (scan_mode == SCAN_PROBE) {
+        probe_found_command = true;
+        std::longjmp(probe_end, 1);
+    }
     traceLine(kCommandTrace[active_com]);
     ++commands_found;
     const std::uint32_t payload_length = mInfo.len_event_data_size - kCommandLength;
     refuseUnsafeCommand(active_com, payload_length);
-    if (listing) {
+    if (scan_mode == SCAN_LIST) {
         listCommand(active_com, payload_length);
         return;
     }
@@ -472,8 +567,20 @@ void writeSysExEvent(COMMAND active_com) {
     seekCopy(mInfo.pos_in_after_com);
 }
 
-int convertFile(const char* input_path, const char* output_path) {
-    scanFile(input_path, output_path);
+int convertFile(const char* input_path, const char* output_path, bool replace_songs) {
+    if (!replace_songs) {
+        refuseSongAsOutput(input_path, output_path);
+    }
+    openInputFile(input_path);
+    if (isInputFile(output_path)) {
+        errexit("input and output are the same file");
+    }
+    // Trace lines among the MIDI bytes would make the file no MIDI file.
+    if (platformIsStandardOutput(output_path)) {
+        traceToStandardError();
+    }
+    openOutputFile(output_path);
+    scanInput();
     if (!inputUnchanged()) {
         errexit("input changed during conversion");
     }
@@ -486,8 +593,9 @@ int convertFile(const char* input_path, const char* output_path) {
 }
 
 int listFile(const char* input_path) {
-    listing = true;
-    scanFile(input_path, nullptr);
+    scan_mode = SCAN_LIST;
+    openInputFile(input_path);
+    scanInput();
     return traceFlushed() ? EXIT_SUCCESS : EXIT_FAILURE;
 }
 

@@ -73,10 +73,14 @@ extern std::FILE* f_output;
 
 // Ends the run with the message and "ERR"; the output path is left as it was before the run.
 [[noreturn]] void errexit(const char* message);
+// The same for a failure to read or write the file at the path, for the reason given (an errno
+// value or a FailureReason).
+[[noreturn]] void errexitFile(const char* message, const char* path, int reason);
 
 // The conversion of one file, and the listing of its commands; each returns the exit status of
-// a completed run and ends the process on failure.
-int convertFile(const char* input_path, const char* output_path);
+// a completed run and ends the process on failure. An existing output that holds lyric commands
+// is a song, not an earlier conversion: it is replaced only when songs may be.
+int convertFile(const char* input_path, const char* output_path, bool replace_songs);
 int listFile(const char* input_path);
 
 bool mReadHeaderAndTrack();

@@ -1,5 +1,6 @@
 #include "output_file.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "midi_struct.h"
@@ -11,40 +12,47 @@ namespace {
 // SysEx) into blocks of its own.
 char output_buffer[kBlockSize];
 std::uint64_t output_offset;  // after the last byte written
+const char* output_path;
+
+// The reason is taken at once: cleaning up after the failure may change errno.
+[[noreturn]] void refuseOutput() {
+    errexitFile("file can't write", output_path, errno);
+}
 
 }  // namespace
 
 void openOutputFile(const char* path) {
+    output_path = path;
     f_output = platformCreateOutput(path);
     if (f_output == nullptr) {
-        errexit("file can't write");
+        refuseOutput();
     }
     std::setvbuf(f_output, output_buffer, _IOFBF, sizeof output_buffer);
 }
 
 void commitOutputFile() {
     if (std::fflush(f_output) != 0 || !platformCommitOutput()) {
-        errexit("file can't write");
+        refuseOutput();
     }
 }
 
 void writeOutputBytes(const std::uint8_t* bytes, std::size_t count) {
     if (std::fwrite(bytes, 1, count, f_output) != count) {
-        errexit("file can't write");
+        refuseOutput();
     }
     output_offset += count;
 }
 
 void writeOutputByte(std::uint8_t byte) {
     if (platformPutByte(byte, f_output) == EOF) {
-        errexit("file can't write");
+        refuseOutput();
     }
     ++output_offset;
 }
 
 void seekOutput(std::uint64_t offset) {
     if (!platformSeek(f_output, offset)) {
-        errexit("file can't write");
+        refuseOutput();
     }
     output_offset = offset;
 }

@@ -45,18 +45,39 @@ struct FileIdentity {
     std::int64_t changed_ns;
 };
 
+// A call of this layer that fails leaves its reason in errno: the system's error number (the
+// Windows layer maps its error codes to those), or one of the program's own reasons, negative so
+// that they are no system's number.
+enum FailureReason : int {
+    REASON_NO_FREE_HIDDEN_NAME = -1,
+    REASON_LINK_OF_ANOTHER_USER = -2,  // a link in a shared folder that the kernel would not follow
+    REASON_FILE_OF_ANOTHER_USER = -3,  // a file in a shared folder that this user may not replace
+    REASON_NOT_A_REGULAR_FILE = -4,
+    REASON_OUTPUT_IS_A_SONG = -5,  // the conversion's own: an old output that holds commands
+};
+
 // Opens an existing regular file for binary reading, and fills its identity; nullptr for
 // anything else, the identity left as it was.
 std::FILE* platformOpenInput(const char* path, FileIdentity* identity);
 // Leaves the identity as it was when the open file cannot be examined.
 void platformIdentify(std::FILE* file, FileIdentity* identity);
-// Whether the path names the file of this identity (through any link or other spelling).
-bool platformIsSameFile(const char* path, const FileIdentity& identity);
-bool platformIsDirectory(const char* path);
+// The identity of the file the path names, links followed; false when there is none.
+bool platformIdentifyPath(const char* path, FileIdentity* identity);
+// Whether the path names the file that standard output writes to.
+bool platformIsStandardOutput(const char* path);
+
+enum PathKind { PATH_MISSING, PATH_DIRECTORY, PATH_OTHER };
+PathKind platformPathKind(const char* path);
+
+// Whether a file may be written at the path: a link on the way is one this user may follow, and
+// an existing file there one this user may replace, by the kernel's rules for shared folders,
+// applied whatever the system's settings. Checks only; false with the reason in errno.
+bool platformMayWrite(const char* path);
 
 // The output. Until it is committed, the output path is as it was before the run: a new file is
 // written under another name (or unnamed) and put in place at the end. Paths that are not
-// regular files (devices, pipes) are written directly.
+// regular files (devices, pipes) are written directly. The path is checked as platformMayWrite
+// checks it.
 std::FILE* platformCreateOutput(const char* path);
 // Flushes the data to the disk and puts the file in place; false when anything of that fails,
 // and the output path is then as it was.

@@ -13,6 +13,9 @@
 #include <ratio>
 
 #include "platform.h"
+#ifdef __APPLE__
+#include <sys/random.h>
+#endif
 #ifdef __linux__
 #include <linux/limits.h>
 #include <sys/xattr.h>
@@ -42,8 +45,11 @@ enum OutputMode { OUTPUT_DIRECT, OUTPUT_UNNAMED, OUTPUT_NAMED };
 constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGUSR1,
                                   SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
 
+enum Resolution { RESOLVED, RESOLVE_DIRECT, RESOLVE_FAILED };
+
 struct OutputState {
     OutputMode mode;  // direct until a temporary file is made
+    Resolution resolution;
     std::FILE* stream;
     char target_path[PATH_MAX];  // the output path with symbolic links followed
     const char* target_name;     // its last component
@@ -51,7 +57,7 @@ struct OutputState {
     bool target_exists;
     struct stat target_status;
     char temp_name[sizeof dirent::d_name];
-} output = {OUTPUT_DIRECT, nullptr, {}, nullptr, -1, false, {}, {}};
+} output = {OUTPUT_DIRECT, RESOLVED, nullptr, {}, nullptr, -1, false, {}, {}};
 
 volatile std::sig_atomic_t temp_name_in_use = 0;
 
@@ -90,14 +96,40 @@ std::size_t directoryLength(const char* path) {
     return slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
 }
 
-enum Resolution { RESOLVED, RESOLVE_DIRECT, RESOLVE_FAILED };
+// The directory part of a path, "." when it has none. The zeros after what is copied end it.
+void directoryOf(const char* path, char (&directory)[PATH_MAX]) {
+    std::memset(directory, 0, sizeof directory);
+    directory[0] = '.';
+    std::memcpy(directory, path, directoryLength(path));
+}
+
+// Everybody may add entries to such a folder, /tmp and its like, and only an entry's owner may
+// remove it: what stands there may have been planted by anybody.
+bool isSharedFolder(const struct stat& folder) {
+    return (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+}
+
+// The kernel's rule for shared folders, applied whatever the system's setting: there, a link is
+// followed and a file replaced only when it belongs to this user or to the folder's owner.
+bool isOthersInSharedFolder(const char* path, const struct stat& entry) {
+    char directory[PATH_MAX];
+    directoryOf(path, directory);
+    struct stat folder;
+    return stat(directory, &folder) == 0 && isSharedFolder(folder) && entry.st_uid != geteuid() &&
+           entry.st_uid != folder.st_uid;
+}
+
+Resolution refuseResolution(int reason) {
+    errno = reason;
+    return RESOLVE_FAILED;
+}
 
 // Follows symbolic links in the last component of the output path, so that the file a plain
 // write would reach is the one replaced, even when the link dangles.
 Resolution resolveOutputPath(const char* path) {
     // A path whose end the buffer cannot hold is one that no system call would take either.
     if (std::memchr(path, '\0', sizeof output.target_path) == nullptr) {
-        return RESOLVE_FAILED;
+        return refuseResolution(ENAMETOOLONG);
     }
     std::strcpy(output.target_path, path);
     // As many links as Linux follows in a path, and a look at what the last one names.
@@ -112,37 +144,63 @@ Resolution resolveOutputPath(const char* path) {
         if (!S_ISLNK(status.st_mode)) {
             return RESOLVED;
         }
+        if (isOthersInSharedFolder(output.target_path, status)) {
+            return refuseResolution(REASON_LINK_OF_ANOTHER_USER);
+        }
         // readlink() ends nothing with a null: the zeros after what it writes do.
         char link[PATH_MAX] = {};
         const ssize_t length = readlink(output.target_path, link, sizeof link);
-        // A failure's -1 becomes the largest size.
-        if (static_cast<std::size_t>(length) >= sizeof link) {
+        if (length < 0) {
             return RESOLVE_FAILED;
         }
         const std::size_t keep = link[0] == '/' ? 0 : directoryLength(output.target_path);
         if (keep + static_cast<std::size_t>(length) >= sizeof output.target_path) {
-            return RESOLVE_FAILED;
+            return refuseResolution(ENAMETOOLONG);
         }
         std::strcpy(output.target_path + keep, link);
     }
-    return RESOLVE_FAILED;
+    return refuseResolution(ELOOP);
 }
 
-// A directory that cannot be opened leaves -1, in which no file can then be created.
-void openTargetDirectory() {
-    const std::size_t length = directoryLength(output.target_path);
-    output.target_name = output.target_path + length;
-    // A path without a directory copies nothing over the ".", and the zeros after it end any
-    // directory that is copied.
-    char directory[PATH_MAX] = ".";
-    std::memcpy(directory, output.target_path, length);
+// Resolves the output path and examines what it names: false, with the reason in errno, where
+// no file may be written there. A directory is refused by the creation, not here: it may be the
+// folder of a folder conversion.
+bool examineOutputPath(const char* path) {
+    output.resolution = resolveOutputPath(path);
+    if (output.resolution == RESOLVE_FAILED) {
+        return false;
+    }
+    struct stat& status = output.target_status;
+    output.target_exists = output.resolution == RESOLVED && stat(output.target_path, &status) == 0;
+    if (!output.target_exists || S_ISDIR(status.st_mode)) {
+        return true;
+    }
+    if (isOthersInSharedFolder(output.target_path, status)) {
+        errno = REASON_FILE_OF_ANOTHER_USER;
+        return false;
+    }
+    // A plain write would be refused; so is a replacement.
+    return access(output.target_path, W_OK) == 0;
+}
+
+bool openTargetDirectory() {
+    output.target_name = output.target_path + directoryLength(output.target_path);
+    char directory[PATH_MAX];
+    directoryOf(output.target_path, directory);
     output.directory_fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return output.directory_fd != -1;
 }
 
-// ".lyric2sysex.NNNNNN" beside the output, NNNNNN the attempt: a name that an earlier run left
-// behind, or another run holds, is passed over, and the outcome never depends on chance.
-void makeTempName(unsigned attempt) {
-    std::snprintf(output.temp_name, sizeof output.temp_name, ".lyric2sysex.%06u", attempt);
+// ".lyric2sysex." and 16 random hex digits beside the output: a name nobody can guess and plant
+// ahead of the run, so that only chance, or a leftover of a killed run, can hold it.
+bool makeTempName() {
+    std::uint64_t random;
+    if (getentropy(&random, sizeof random) != 0) {
+        return false;
+    }
+    std::snprintf(output.temp_name, sizeof output.temp_name, ".lyric2sysex.%016llx",
+                  static_cast<unsigned long long>(random));
+    return true;
 }
 
 // Runs create(temp_name) under fresh names until one is free; the name is marked in use, with
@@ -150,7 +208,9 @@ void makeTempName(unsigned attempt) {
 template <typename Create>
 bool createUnderTempName(Create create) {
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        makeTempName(attempt);
+        if (!makeTempName()) {
+            return false;
+        }
         sigset_t all;
         sigset_t previous;
         sigfillset(&all);
@@ -165,6 +225,7 @@ bool createUnderTempName(Create create) {
             return false;
         }
     }
+    errno = REASON_NO_FREE_HIDDEN_NAME;
     return false;
 }
 
@@ -310,20 +371,31 @@ void platformStart(int*, char***) {
     }
 }
 
+// Closes a descriptor that will not be read, keeping the reason.
+std::FILE* refuseInput(int fd, int reason) {
+    close(fd);
+    errno = reason;
+    return nullptr;
+}
+
 // Without O_NONBLOCK, opening a FIFO would wait here for a writer.
 std::FILE* platformOpenInput(const char* path, FileIdentity* identity) {
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat status;
-    // A path that did not open leaves -1, which fstat refuses; a descriptor of a refused input is
-    // left to the end of the run, which is near.
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    if (fd == -1) {
         return nullptr;
     }
-    std::FILE* stream = fdopen(fd, "rb");
-    if (stream != nullptr) {
-        fillIdentity(status, identity);
+    struct stat status;
+    if (fstat(fd, &status) != 0 || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        return refuseInput(fd, errno);
     }
+    if (!S_ISREG(status.st_mode)) {
+        return refuseInput(fd, REASON_NOT_A_REGULAR_FILE);
+    }
+    std::FILE* stream = fdopen(fd, "rb");
+    if (stream == nullptr) {
+        return refuseInput(fd, errno);
+    }
+    fillIdentity(status, identity);
     return stream;
 }
 
@@ -334,37 +406,50 @@ void platformIdentify(std::FILE* file, FileIdentity* identity) {
     }
 }
 
-bool platformIsSameFile(const char* path, const FileIdentity& identity) {
+bool platformIdentifyPath(const char* path, FileIdentity* identity) {
     struct stat status;
-    return stat(path, &status) == 0 &&
-           static_cast<std::uint64_t>(status.st_dev) == identity.device &&
-           static_cast<std::uint64_t>(status.st_ino) == identity.file;
+    if (stat(path, &status) != 0) {
+        return false;
+    }
+    fillIdentity(status, identity);
+    return true;
 }
 
-bool platformIsDirectory(const char* path) {
+bool platformIsStandardOutput(const char* path) {
+    struct stat output_status;
+    struct stat path_status;
+    return fstat(STDOUT_FILENO, &output_status) == 0 && stat(path, &path_status) == 0 &&
+           output_status.st_dev == path_status.st_dev && output_status.st_ino == path_status.st_ino;
+}
+
+PathKind platformPathKind(const char* path) {
     struct stat status;
-    return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
+    if (stat(path, &status) != 0) {
+        return PATH_MISSING;
+    }
+    return S_ISDIR(status.st_mode) ? PATH_DIRECTORY : PATH_OTHER;
+}
+
+bool platformMayWrite(const char* path) {
+    return examineOutputPath(path);
 }
 
 std::FILE* platformCreateOutput(const char* path) {
-    const Resolution resolution = resolveOutputPath(path);
-    if (resolution == RESOLVE_FAILED) {
+    if (!examineOutputPath(path)) {
         return nullptr;
     }
-    struct stat& status = output.target_status;
-    output.target_exists = resolution == RESOLVED && stat(output.target_path, &status) == 0;
+    const struct stat& status = output.target_status;
     if (output.target_exists && S_ISDIR(status.st_mode)) {
+        errno = EISDIR;
         return nullptr;
     }
-    if (resolution == RESOLVE_DIRECT || (output.target_exists && !S_ISREG(status.st_mode))) {
+    if (output.resolution == RESOLVE_DIRECT || (output.target_exists && !S_ISREG(status.st_mode))) {
         output.stream = std::fopen(path, "wb");
         return output.stream;
     }
-    // A plain write would be refused; so is a replacement.
-    if (output.target_exists && access(output.target_path, W_OK) != 0) {
+    if (!openTargetDirectory()) {
         return nullptr;
     }
-    openTargetDirectory();
     // Not every C library's fdopen refuses a failed creation's -1.
     const int fd = createTemporaryFile();
     if (fd < 0) {

@@ -1,6 +1,7 @@
 #include "streams.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <type_traits>
 
@@ -18,17 +19,29 @@ namespace {
 std::FILE* f_copy = nullptr;
 InputBlock copy_block;
 FileIdentity input_identity;
+const char* input_path;
+
+[[noreturn]] void refuseInput(int reason) {
+    errexitFile("file can't read", input_path, reason);
+}
 
 bool refill(InputBlock& block, std::FILE* stream, std::uint64_t offset) {
     if (!platformSeek(stream, offset)) {
-        errexit("file can't read");
+        refuseInput(errno);
     }
     block.offset = offset;
     block.filled = std::fread(block.bytes, 1, sizeof block.bytes, stream);
     if (std::ferror(stream) != 0) {
-        errexit("file can't read");
+        refuseInput(errno);
     }
     return block.filled != 0;
+}
+
+void closeStream(std::FILE*& stream) {
+    if (stream != nullptr) {
+        std::fclose(stream);
+        stream = nullptr;
+    }
 }
 
 // Identities are compared whole: any change to a file shows in its size or its times.
@@ -40,24 +53,36 @@ bool isSameIdentity(const FileIdentity& one, const FileIdentity& other) {
 }  // namespace
 
 void openInputFile(const char* path) {
+    input_path = path;
     f_input = platformOpenInput(path, &input_identity);
     if (f_input == nullptr) {
-        errexit("file can't read");
+        refuseInput(errno);
     }
     // The copy stream must read the very file the scan reads, even if the path changed since.
     // One that does not open keeps the zero identity, which is no file's.
     FileIdentity copy_identity{};
     f_copy = platformOpenInput(path, &copy_identity);
     if (!isSameIdentity(copy_identity, input_identity)) {
-        errexit("file can't read");
+        refuseInput(f_copy == nullptr ? errno : 0);
     }
     // The blocks are the only buffers: a stream's own would copy every byte once more.
     std::setbuf(f_input, nullptr);
     std::setbuf(f_copy, nullptr);
 }
 
+void closeInputFile() {
+    closeStream(f_input);
+    closeStream(f_copy);
+    scan_block.offset = copy_block.offset = 0;
+    scan_block.filled = copy_block.filled = 0;
+    stream_offsets = StreamOffsets{};
+    input_identity = FileIdentity{};
+}
+
 bool isInputFile(const char* path) {
-    return platformIsSameFile(path, input_identity);
+    FileIdentity identity{};
+    return platformIdentifyPath(path, &identity) && identity.device == input_identity.device &&
+           identity.file == input_identity.file;
 }
 
 std::uint64_t inputSize() {

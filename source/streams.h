@@ -26,6 +26,8 @@ extern StreamOffsets stream_offsets;
 
 // Opens both streams on one file; ends the run with "file can't read" when that fails.
 void openInputFile(const char* path);
+// Closes both, so that the next file is read from a fresh start.
+void closeInputFile();
 // Whether the output path names the input file.
 bool isInputFile(const char* path);
 std::uint64_t inputSize();

@@ -1,6 +1,10 @@
 #include "trace.h"
 
+#include <cerrno>
 #include <cstdio>
+
+#include "platform.h"
+#include "terminal_text.h"
 
 TraceBuffer trace;
 
@@ -8,21 +12,68 @@ namespace {
 
 constexpr char kHex[] = "0123456789ABCDEF";
 
+// The reasons in the program's own words, the same on every system whatever its C library says.
+struct ReasonText {
+    int reason;
+    std::string_view text;
+};
+constexpr ReasonText kReasons[] = {
+    {ENOENT, "No such file or directory"},
+    {EACCES, "Permission denied"},
+    {EPERM, "Operation not permitted"},
+    {ENOSPC, "No space left on device"},
+#ifdef EDQUOT
+    {EDQUOT, "Disk quota exceeded"},
+#endif
+    {EROFS, "Read-only file system"},
+    {EIO, "Input/output error"},
+    {EISDIR, "Is a directory"},
+    {ENOTDIR, "Not a directory"},
+    {ENAMETOOLONG, "File name too long"},
+    {ELOOP, "Too many levels of symbolic links"},
+    {EFBIG, "File too large"},
+    {EMFILE, "Too many open files"},
+    {ENFILE, "Too many open files in system"},
+    {ENOMEM, "Cannot allocate memory"},
+    {EBUSY, "Device or resource busy"},
+    {EINVAL, "Invalid argument"},
+    {ENXIO, "No such device or address"},
+    {REASON_NO_FREE_HIDDEN_NAME, "no free name for a hidden file beside it"},
+    {REASON_LINK_OF_ANOTHER_USER, "a link in a shared folder, made by another user"},
+    {REASON_FILE_OF_ANOTHER_USER, "a file in a shared folder, owned by another user"},
+    {REASON_NOT_A_REGULAR_FILE, "not a regular file"},
+    {REASON_OUTPUT_IS_A_SONG,
+     "it holds lyric commands, so it is a song, not a converted file (-f replaces it anyway)"},
+};
+
 void append(std::string_view text) {
     traceAppend(text.data(), text.size());
 }
 
-// Standard output is unbuffered, so every write's failure shows in its result.
+void appendPiece(const char* text, std::size_t size) {
+    traceAppend(text, size);
+}
+
+// Every write's failure shows in its result: the trace's stream is unbuffered.
 void writeOut(const char* text, std::size_t size) {
-    if (std::fwrite(text, 1, size, stdout) != size) {
+    if (std::fwrite(text, 1, size, trace.stream) != size) {
         trace.failed = true;
     }
 }
 
-// A path may be longer than the whole buffer: it goes straight to standard output.
 void appendPath(const char* path) {
-    flushTrace();
-    writeOut(path, std::strlen(path));
+    putTerminalName(appendPiece, path);
+}
+
+void appendReason(int reason) {
+    std::string_view text = "unknown error";
+    for (const ReasonText& known : kReasons) {
+        if (known.reason == reason) {
+            text = known.text;
+        }
+    }
+    append(": ");
+    append(text);
 }
 
 // Appends the decimal digits of the value and returns the end of them.
@@ -55,6 +106,9 @@ void appendPlace(FaultPlace place) {
     append(")");
 }
 
+// The text of the command being listed, escaped as it comes.
+TerminalText listed_text;
+
 bool isSummary() {
     return trace.mode == TRACE_SUMMARY || trace.mode == TRACE_SUMMARY_FAILURES;
 }
@@ -62,10 +116,17 @@ bool isSummary() {
 }  // namespace
 
 void setUpTrace(TraceMode mode) {
+    trace.stream = stdout;
     trace.mode = mode;
     trace.events_shown = mode == TRACE_EVENTS;
     // The trace buffer gathers the lines already; a second buffer would only copy them again.
     std::setbuf(stdout, nullptr);
+}
+
+void traceToStandardError() {
+    trace.stream = stderr;
+    trace.mode = TRACE_STANDARD_ERROR;
+    trace.events_shown = false;
 }
 
 void flushTrace() {
@@ -86,16 +147,22 @@ void traceMetaEvent(std::uint8_t type, std::uint32_t size) {
     traceLine(std::string_view(line, static_cast<std::size_t>(end - line)));
 }
 
-void traceFailure(const char* message, FaultPlace place) {
+void traceFailure(const char* message, FaultFile file, FaultPlace place) {
     if (isSummary()) {
         appendPath(trace.input_name);
         append(": ");
     }
     append(message);
-    if (trace.mode != TRACE_EVENTS) {
-        appendPlace(place);
+    // A folder conversion's line begins with the input's name already.
+    if (file.path != nullptr && !(isSummary() && std::strcmp(file.path, trace.input_name) == 0)) {
+        append(": ");
+        appendPath(file.path);
     }
-    append(isSummary() ? "\n" : "\nERR\n");
+    if (file.reason != 0) {
+        appendReason(file.reason);
+    }
+    appendPlace(place);
+    append(isSummary() || trace.mode == TRACE_STANDARD_ERROR ? "\n" : "\nERR\n");
 }
 
 void traceConverted(std::uint32_t commands) {
@@ -112,6 +179,7 @@ void traceConverted(std::uint32_t commands) {
 
 void traceListed(std::uint32_t track, std::uint64_t ticks, std::string_view command,
                  bool has_text) {
+    listed_text = TerminalText{appendPiece, true};
     appendNumber(track);
     append("\t");
     appendNumber(ticks);
@@ -122,19 +190,11 @@ void traceListed(std::uint32_t track, std::uint64_t ticks, std::string_view comm
     }
 }
 
-// Control bytes and the backslash are escaped so that a line stays one line and reads back
-// unambiguously; every other byte is kept, whatever the text's encoding.
 void traceListedByte(std::uint8_t byte) {
-    const char escaped[] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 0x0F]};
-    if (byte == '\\') {
-        append("\\\\");
-    } else if (byte < 0x20 || byte == 0x7F) {
-        append(std::string_view(escaped, sizeof escaped));
-    } else {
-        append(std::string_view(reinterpret_cast<const char*>(&byte), 1));
-    }
+    putTerminalByte(listed_text, byte);
 }
 
 void traceListedEnd() {
+    endTerminalText(listed_text);
     append("\n");
 }

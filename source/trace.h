@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -15,6 +16,9 @@ enum TraceMode : std::uint8_t {
     TRACE_LIST,              // the lyric commands only; failures as in TRACE_QUIET
     TRACE_SUMMARY,           // one line per file, as a folder conversion prints them
     TRACE_SUMMARY_FAILURES,  // the same for the files that failed only
+    // The output is standard output itself: nothing but the MIDI bytes goes there, and a
+    // failure's message goes to standard error.
+    TRACE_STANDARD_ERROR,
 };
 
 // Where in the input a failure lies: the track counted from 1 (0 when the failure has no place)
@@ -29,6 +33,7 @@ struct FaultPlace {
 struct TraceBuffer {
     char text[kBlockSize];
     std::size_t used;
+    std::FILE* stream;
     TraceMode mode;
     bool events_shown;  // the mode prints the lines of the scan
     bool failed;
@@ -38,6 +43,12 @@ struct TraceBuffer {
 extern TraceBuffer trace;
 
 void setUpTrace(TraceMode mode);
+// Sends the trace to standard error as TRACE_STANDARD_ERROR does, before anything is traced.
+void traceToStandardError();
+// The scan of an old output, which decides whether it may be replaced, prints no line.
+inline void traceHideEvents(bool hidden) {
+    trace.events_shown = !hidden && trace.mode == TRACE_EVENTS;
+}
 void flushTrace();
 // False when any of the trace could not be written; standard output is unbuffered, so every
 // write's failure shows in its result.
@@ -91,8 +102,16 @@ inline void traceLine(const TraceText& line) {
 // A meta event's line, "ME %02X, size=%d", without a format string to parse for every one.
 void traceMetaEvent(std::uint8_t type, std::uint32_t size);
 
+// What a failure is about: the file concerned, if not the input that a folder conversion's
+// line names already, and the reason the system or the program gave (an errno value or a
+// FailureReason; 0 for none).
+struct FaultFile {
+    const char* path;
+    int reason;
+};
+
 // The last lines of a failed run, as the mode prints them.
-void traceFailure(const char* message, FaultPlace place);
+void traceFailure(const char* message, FaultFile file, FaultPlace place);
 // The line of a completed conversion in TRACE_SUMMARY.
 void traceConverted(std::uint32_t commands);
 // A line of TRACE_LIST: "TRACK<TAB>TICKS<TAB>COMMAND", for an add command a tab and its text,

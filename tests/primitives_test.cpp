@@ -3,10 +3,15 @@
 // proven end to end.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
+
+#include "case_folding.h"
 #include "midi_struct.h"
 #include "midiparse.h"
 #include "misc.h"
 #include "support.h"
+#include "terminal_text.h"
 #include "trace.h"
 
 namespace {
@@ -52,6 +57,54 @@ TEST(Primitives, ChannelMessageParser) {
         EXPECT_EQ(testing::internal::GetCapturedStdout(), trace) << bytes;
         EXPECT_EQ(completed, completes) << bytes;
     }
+}
+
+TEST(Primitives, TerminalText) {
+    const std::tuple<const char*, bool, const char*> rows[] = {
+        {"\xC2\x85\x7F\xD8\x9C\xE2\x80\xAE\xE9", false, R"(\xC2\x85\x7F\xD8\x9C\xE2\x80\xAE\xE9)"},
+        {"\xE2\x81\xA6 \\ \xC0\xAF\xED\xA0\x80", false, R"(\xE2\x81\xA6 \ \xC0\xAF\xED\xA0\x80)"},
+        {"\x1B[1A\xE6\xAD\x8C\xE6\xAD!\\\xE6\xAD", true, R"(\x1B[1A歌\xE6\xAD!\\\xE6\xAD)"}};
+    for (const auto& [input, lyric, expected] : rows) {  // a lyric byte by byte, else a name
+        TerminalText text{traceAppend, lyric};
+        for (const char* byte = input; lyric && *byte != '\0'; ++byte)
+            putTerminalByte(text, *byte);
+        lyric ? endTerminalText(text) : putTerminalName(text.sink, input);
+        EXPECT_EQ(std::string(trace.text, std::exchange(trace.used, 0)), expected);
+    }
+}
+
+// The reverse of a row has the opposite sign.
+TEST(Primitives, FoldedNames) {
+    const std::tuple<const char*, const char*, int> rows[] = {{"Song.mid", "song.mid", 0},
+                                                              {"É", "é", 0},
+                                                              {"Σ", "ς", 0},
+                                                              {"a.mid", "B.mid", -1},
+                                                              {"\xC9.mid", "\xE9.mid", -1},
+                                                              {"\xC1\x81", "b", 1},
+                                                              {"a\xC3", "b", 1},
+                                                              {"b", "a\xFF", -1},
+                                                              {"\xED\xA0\x80", "Ａ", 1}};
+    const auto sign = [](int order) { return (order > 0) - (order < 0); };
+    for (const auto& [a, b, order] : rows)
+        EXPECT_EQ(std::make_pair(sign(compareFoldedNames(a, b)), sign(compareFoldedNames(b, a))),
+                  std::make_pair(order, -order))
+            << a << " vs " << b;
+}
+
+// Every code point folds as Unicode's own file says, where the machine has it.
+TEST(Primitives, CaseFoldingTable) {
+    std::ifstream file("/usr/share/unicode/CaseFolding.txt");
+    if (!file)
+        GTEST_SKIP() << "needs /usr/share/unicode/CaseFolding.txt (Debian: unicode-data)";
+    std::map<std::uint32_t, std::uint32_t> folds;
+    unsigned from, to;
+    char status;
+    for (std::string line; std::getline(file, line);)
+        if (std::sscanf(line.c_str(), "%x; %c; %x;", &from, &status, &to) == 3 && status != 'F' &&
+            status != 'T')
+            folds[from] = to;
+    for (std::uint32_t code = 0; code <= 0x10FFFF; ++code)
+        ASSERT_EQ(foldCase(code), folds.count(code) != 0 ? folds[code] : code) << code;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The platform layer of Windows. Paths and arguments go through the wide (UTF-16) APIs and are
 // UTF-8 everywhere else, so that any file name works whatever the ANSI code page.
+// rand_s, for the hidden file's name, is declared only on request.
+#define _CRT_RAND_S
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -16,9 +18,11 @@
 #include <io.h>
 #include <share.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 
 #include "../platform.h"
@@ -29,9 +33,51 @@ namespace {
 constexpr DWORD kPathCapacity = 32768;
 using WidePath = wchar_t[kPathCapacity];
 
+// Windows' error codes as the errno values that name the same failure, so that every build
+// gives the same reasons; a code without one keeps a value that no reason has.
+struct ErrorMeaning {
+    DWORD error;
+    int reason;
+};
+constexpr ErrorMeaning kErrorMeanings[] = {
+    {ERROR_FILE_NOT_FOUND, ENOENT},
+    {ERROR_PATH_NOT_FOUND, ENOENT},
+    {ERROR_INVALID_DRIVE, ENOENT},
+    {ERROR_BAD_NETPATH, ENOENT},
+    {ERROR_ACCESS_DENIED, EACCES},
+    {ERROR_SHARING_VIOLATION, EACCES},
+    {ERROR_LOCK_VIOLATION, EACCES},
+    {ERROR_WRITE_PROTECT, EROFS},
+    {ERROR_DISK_FULL, ENOSPC},
+    {ERROR_HANDLE_DISK_FULL, ENOSPC},
+    {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG},
+    {ERROR_INVALID_NAME, EINVAL},
+    {ERROR_DIRECTORY, ENOTDIR},
+    {ERROR_NOT_READY, EIO},
+    {ERROR_CRC, EIO},
+    {ERROR_TOO_MANY_OPEN_FILES, EMFILE},
+    {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},
+    {ERROR_CANT_RESOLVE_FILENAME, ELOOP},
+};
+
+// Leaves the reason of the Win32 call that just failed in errno, as the C runtime's calls do.
+void keepLastError() {
+    const DWORD error = GetLastError();
+    errno = EIO;
+    for (const ErrorMeaning& meaning : kErrorMeanings) {
+        if (meaning.error == error) {
+            errno = meaning.reason;
+        }
+    }
+}
+
 bool widen(const char* text, wchar_t* wide) {
-    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide,
-                               static_cast<int>(kPathCapacity)) > 0;
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide,
+                            static_cast<int>(kPathCapacity)) > 0) {
+        return true;
+    }
+    errno = GetLastError() == ERROR_INSUFFICIENT_BUFFER ? ENAMETOOLONG : EINVAL;
+    return false;
 }
 
 // The paths of the input checks, converted one at a time by the thread that converts.
@@ -69,10 +115,17 @@ bool isDirectory(HANDLE handle) {
 }
 
 // Opens whatever the path names, a directory too, links followed, to ask what it is.
-HANDLE openForAttributes(const wchar_t* path) {
-    return CreateFileW(path, FILE_READ_ATTRIBUTES,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+HANDLE openForAttributes(const char* path) {
+    if (!widen(path, scratch_path)) {
+        return INVALID_HANDLE_VALUE;
+    }
+    const HANDLE handle = CreateFileW(scratch_path, FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        keepLastError();
+    }
+    return handle;
 }
 
 // Where the output goes: written directly (a device, a pipe), or into a hidden temporary file
@@ -152,14 +205,24 @@ const wchar_t* fileNameOf(const wchar_t* path) {
     return name;
 }
 
-// ".lyric2sysex.NNNNNN" beside the output, NNNNNN the attempt: a name that an earlier run left
-// behind, or another run holds, is passed over, and the outcome never depends on chance.
-bool makeTemporaryPath(unsigned attempt) {
+// ".lyric2sysex." and 16 random hex digits beside the output: a name nobody can guess and plant
+// ahead of the run, so that only chance, or a leftover of a killed run, can hold it.
+bool makeTemporaryPath() {
+    unsigned high = 0;
+    unsigned low = 0;
+    if (rand_s(&high) != 0 || rand_s(&low) != 0) {
+        errno = EIO;
+        return false;
+    }
     const auto directory_length =
         static_cast<std::size_t>(fileNameOf(output.target_path) - output.target_path);
     std::wmemcpy(output.temporary_path, output.target_path, directory_length);
-    return std::swprintf(output.temporary_path + directory_length, kPathCapacity - directory_length,
-                         L".lyric2sysex.%06u", attempt) > 0;
+    if (std::swprintf(output.temporary_path + directory_length, kPathCapacity - directory_length,
+                      L".lyric2sysex.%08x%08x", high, low) > 0) {
+        return true;
+    }
+    errno = ENAMETOOLONG;
+    return false;
 }
 
 // Marked for deletion from its creation on, the temporary file goes with the last handle to it
@@ -177,7 +240,11 @@ std::FILE* createTemporaryFile() {
     OutputLock lock;
     HANDLE handle = INVALID_HANDLE_VALUE;
     for (unsigned attempt = 0; handle == INVALID_HANDLE_VALUE; ++attempt) {
-        if (attempt == 100 || !makeTemporaryPath(attempt)) {
+        if (attempt == 100) {
+            errno = REASON_NO_FREE_HIDDEN_NAME;
+            return nullptr;
+        }
+        if (!makeTemporaryPath()) {
             return nullptr;
         }
         handle = CreateFileW(output.temporary_path, GENERIC_WRITE | DELETE,
@@ -185,6 +252,7 @@ std::FILE* createTemporaryFile() {
                              FILE_ATTRIBUTE_HIDDEN, nullptr);
         if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
             GetLastError() != ERROR_ALREADY_EXISTS) {
+            keepLastError();
             return nullptr;
         }
     }
@@ -372,6 +440,7 @@ std::FILE* platformOpenInput(const char* path, FileIdentity* identity) {
     if (GetFileType(handle) != FILE_TYPE_DISK || isDirectory(handle) ||
         !identify(handle, identity)) {
         std::fclose(stream);
+        errno = REASON_NOT_A_REGULAR_FILE;
         return nullptr;
     }
     return stream;
@@ -381,32 +450,42 @@ void platformIdentify(std::FILE* file, FileIdentity* identity) {
     identify(handleOf(file), identity);
 }
 
-bool platformIsSameFile(const char* path, const FileIdentity& identity) {
-    if (!widen(path, scratch_path)) {
-        return false;
-    }
-    const HANDLE handle = openForAttributes(scratch_path);
+bool platformIdentifyPath(const char* path, FileIdentity* identity) {
+    const HANDLE handle = openForAttributes(path);
     if (handle == INVALID_HANDLE_VALUE) {
         return false;
     }
-    FileIdentity other;
-    const bool same =
-        identify(handle, &other) && other.device == identity.device && other.file == identity.file;
+    const bool identified = identify(handle, identity);
     CloseHandle(handle);
-    return same;
+    return identified;
 }
 
-bool platformIsDirectory(const char* path) {
-    if (!widen(path, scratch_path)) {
-        return false;
-    }
-    const HANDLE handle = openForAttributes(scratch_path);
+// Only a file on a disk has an identity that a path can name too.
+bool platformIsStandardOutput(const char* path) {
+    const HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
+    FileIdentity output_identity;
+    FileIdentity path_identity;
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+           GetFileType(handle) == FILE_TYPE_DISK && identify(handle, &output_identity) &&
+           platformIdentifyPath(path, &path_identity) &&
+           output_identity.device == path_identity.device &&
+           output_identity.file == path_identity.file;
+}
+
+PathKind platformPathKind(const char* path) {
+    const HANDLE handle = openForAttributes(path);
     if (handle == INVALID_HANDLE_VALUE) {
-        return false;
+        return PATH_MISSING;
     }
     const bool directory = isDirectory(handle);
     CloseHandle(handle);
-    return directory;
+    return directory ? PATH_DIRECTORY : PATH_OTHER;
+}
+
+// Windows has no shared folders in the sense of POSIX's sticky ones: who may replace a file is
+// its access control list's to say, which the replacement itself asks.
+bool platformMayWrite(const char*) {
+    return true;
 }
 
 // An existing output is opened for writing first: what a plain write would be refused (a
@@ -420,6 +499,10 @@ std::FILE* platformCreateOutput(const char* path) {
                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (existing == INVALID_HANDLE_VALUE) {
         if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+            // A directory opened for writing is only "access denied".
+            keepLastError();
+            const int reason = errno;
+            errno = platformPathKind(path) == PATH_DIRECTORY ? EISDIR : reason;
             return nullptr;
         }
         output.target_exists = false;
@@ -453,10 +536,17 @@ bool platformCommitOutput() {
     }
     const bool written = FlushFileBuffers(output.handle) != 0 && unhide(output.handle) &&
                          (!output.marked_for_deletion || markForDeletion(output.handle, false));
+    if (!written) {
+        keepLastError();
+    }
+    // The C runtime's close leaves its own reason.
     const bool closed = closeStream();
-    if (written && closed && placeTemporaryFile()) {
-        output.temporary_exists = false;
-        return true;
+    if (written && closed) {
+        if (placeTemporaryFile()) {
+            output.temporary_exists = false;
+            return true;
+        }
+        keepLastError();
     }
     removeTemporaryFile();
     return false;

@@ -1,0 +1,92 @@
+#include "case_folding.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+
+// Generated data, checked whole against Unicode's file by the tests rather than piece by piece.
+#include "case_folding_table.inc"
+
+namespace {
+
+constexpr std::uint32_t kMalformed = 0xFFFFFFFF;
+
+bool isContinuation(std::uint8_t byte) {
+    return (byte & 0xC0) == 0x80;
+}
+
+// Decodes the code point that starts at *at and moves *at past it. Overlong forms, surrogates,
+// values above U+10FFFF and cut sequences are malformed: each would give one code point two
+// spellings, or none.
+std::uint32_t decodeAt(std::string_view name, std::size_t* at) {
+    const auto lead = static_cast<std::uint8_t>(name[(*at)++]);
+    if (lead < 0x80) {
+        return lead;
+    }
+    // The lead's high bits count the continuation bytes that follow; a continuation cannot lead.
+    const int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+    if (extra == 0 || lead >= 0xF8) {
+        return kMalformed;
+    }
+    std::uint32_t code = lead & (0x3Fu >> extra);
+    for (int i = 0; i < extra; ++i, ++*at) {
+        if (*at == name.size() || !isContinuation(static_cast<std::uint8_t>(name[*at]))) {
+            return kMalformed;
+        }
+        code = code << 6 | (static_cast<std::uint8_t>(name[*at]) & 0x3Fu);
+    }
+    constexpr std::uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    return code < kSmallest[extra] || surrogate || code > 0x10FFFF ? kMalformed : code;
+}
+
+bool isValidUtf8(std::string_view name) {
+    for (std::size_t at = 0; at < name.size();) {
+        if (decodeAt(name, &at) == kMalformed) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The only run that can hold the code point is the first one that ends at or after it.
+
+// Both names must be valid UTF-8.
+int compareFoldedCodePoints(std::string_view a, std::string_view b) {
+    std::size_t at_a = 0, at_b = 0;
+    while (at_a < a.size() && at_b < b.size()) {
+        const std::uint32_t folded_a = foldCase(decodeAt(a, &at_a));
+        const std::uint32_t folded_b = foldCase(decodeAt(b, &at_b));
+        if (folded_a != folded_b) {
+            return folded_a < folded_b ? -1 : 1;
+        }
+    }
+    return static_cast<int>(at_a < a.size()) - static_cast<int>(at_b < b.size());
+}
+
+}  // namespace
+
+std::uint32_t foldCase(std::uint32_t code) {
+    const auto* run = std::lower_bound(
+        std::begin(kCaseFolding), std::end(kCaseFolding), code,
+        [](const CaseFoldRun& candidate, std::uint32_t wanted) { return candidate.last < wanted; });
+    if (run == std::end(kCaseFolding) || code < run->first ||
+        (code - run->first) % run->stride != 0) {
+        return code;
+    }
+    return static_cast<std::uint32_t>(static_cast<std::int32_t>(code) + run->delta);
+}
+
+int compareFoldedNames(std::string_view a, std::string_view b) {
+    const bool valid_a = isValidUtf8(a), valid_b = isValidUtf8(b);
+    if (valid_a != valid_b) {
+        return valid_a ? -1 : 1;
+    }
+    if (valid_a) {
+        return compareFoldedCodePoints(a, b);
+    }
+    // A name that is not text has no letters to fold; string_view compares bytes as unsigned.
+    const int order = a.compare(b);
+    return (order > 0) - (order < 0);
+}
