@@ -1,11 +1,14 @@
 // make_bench_midi: writes a large, deterministic Standard MIDI File for timing the converter.
 //
-//   make_bench_midi plain|commands [MiB] output.mid
+//   make_bench_midi plain|commands|runaway [MiB] output.mid
 //
 // "plain" holds dense channel messages, a few SysEx events and a few Text/Lyric events that are
 // no lyric commands, so the converter must copy it unchanged. "commands" is built the same way,
-// except that about a fifth of the events are lyric commands in Text or Lyric events. The file
-// has exactly the requested size; the same arguments always give the same bytes.
+// except that about a fifth of the events are lyric commands in Text or Lyric events. "runaway"
+// (16 MiB unless told otherwise) is hostile: in each of its 1,023 tracks a message never completes
+// before the track ends, so a scan that looks past a track's end for the rest of such a message
+// would reread every later track, and take quadratic time. The file has exactly the requested
+// size; the same arguments always give the same bytes.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -288,8 +291,66 @@ void writeTrack(Output& out, std::uint32_t body_size, int number, Random& random
     out.write(end_of_track, sizeof end_of_track);
 }
 
+// As many tracks as the header's track count may hold here: the more tracks a runaway message
+// may spill into, the more a quadratic scan rereads.
+constexpr std::uint32_t kRunawayTracks = 1023;
+constexpr std::uint32_t kRunawayShortTrackSize = kChunkHeaderSize + 3;
+
+// Tracks of `00 F1 F0`: a delta time, then a status byte that no message has, taken for one with
+// data bytes, which the track ends before. The last track stretches to the end of the file, and
+// the only F7, which could end what F0 begins, is among its last bytes: a scan that goes on past
+// a track's end has nearly the whole file to read for each track.
+void writeRunaway(Output& out, std::uint64_t total) {
+    static_assert(kRunawayTracks == 0x03FF, "track count in the header below");
+    const std::uint8_t header[kHeaderChunkSize] = {
+        'M',  'T',  'h', 'd', 0, 0, 0, 6,  // tag, length 6
+        0,    1,                           // format 1
+        0x03, 0xFF,                        // track count
+        0,    0x60,                        // 96 ticks per quarter note
+    };
+    out.write(header, sizeof header);
+    const std::uint8_t track[kRunawayShortTrackSize] = {'M', 'T', 'r', 'k',  0,   0,
+                                                        0,   3,   0,   0xF1, 0xF0};
+    for (std::uint32_t i = 0; i + 1 < kRunawayTracks; ++i) {
+        out.write(track, sizeof track);
+    }
+    const std::uint64_t last_body =
+        total - kHeaderChunkSize - (kRunawayTracks - 1) * kRunawayShortTrackSize - kChunkHeaderSize;
+    out.write(track, 4);
+    out.putU32(static_cast<std::uint32_t>(last_body));
+    out.write(track + kChunkHeaderSize, 3);
+    static const std::uint8_t kZeros[1 << 16] = {};
+    std::uint64_t zeros = last_body - 6;
+    while (zeros > 0) {
+        const std::size_t count =
+            zeros < sizeof kZeros ? static_cast<std::size_t>(zeros) : sizeof kZeros;
+        out.write(kZeros, count);
+        zeros -= count;
+    }
+    const std::uint8_t tail[] = {0xF7, 0, 0};
+    out.write(tail, sizeof tail);
+}
+
+void writeMixed(Output& out, std::uint64_t total, bool commands) {
+    const std::uint8_t header[kHeaderChunkSize] = {
+        'M',  'T',         'h', 'd', 0, 0, 0, 6,  // tag, length 6
+        0,    1,                                  // format 1
+        0,    kTrackCount,                        // track count
+        0x01, 0xE0,                               // 480 ticks per quarter note
+    };
+    out.write(header, sizeof header);
+
+    Random random(commands ? 0xD1B54A32D192ED03ULL : 0x9E3779B97F4A7C15ULL);
+    const std::uint64_t bodies = total - kHeaderChunkSize - kTrackCount * kChunkHeaderSize;
+    for (int i = 0; i < kTrackCount; ++i) {
+        const std::uint64_t share = bodies / kTrackCount;
+        const std::uint64_t body = i + 1 < kTrackCount ? share : bodies - (kTrackCount - 1) * share;
+        writeTrack(out, static_cast<std::uint32_t>(body), i, random, commands);
+    }
+}
+
 int usage() {
-    std::fputs("usage: make_bench_midi plain|commands [MiB] output.mid\n", stderr);
+    std::fputs("usage: make_bench_midi plain|commands|runaway [MiB] output.mid\n", stderr);
     return 2;
 }
 
@@ -300,14 +361,15 @@ int main(int argc, char** argv) {
         return usage();
     }
     const std::string kind = argv[1];
-    if (kind != "plain" && kind != "commands") {
+    if (kind != "plain" && kind != "commands" && kind != "runaway") {
         return usage();
     }
-    long mebibytes = 64;
+    long mebibytes = kind == "runaway" ? 16 : 64;
     if (argc == 4) {
         char* end = nullptr;
         mebibytes = std::strtol(argv[2], &end, 10);
-        // Four tracks of at most 2^32 - 1 bytes each bound the size.
+        // Tracks of at most 2^32 - 1 bytes each bound the size: four of them, or one that is
+        // nearly all of a runaway file.
         if (*argv[2] == '\0' || *end != '\0' || mebibytes < 1 || mebibytes > 4096) {
             std::fputs("make_bench_midi: size must be a whole number of MiB from 1 to 4096\n",
                        stderr);
@@ -322,21 +384,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     Output out(file);
-    const std::uint8_t header[kHeaderChunkSize] = {
-        'M',  'T',         'h', 'd', 0, 0, 0, 6,  // tag, length 6
-        0,    1,                                  // format 1
-        0,    kTrackCount,                        // track count
-        0x01, 0xE0,                               // 480 ticks per quarter note
-    };
-    out.write(header, sizeof header);
-
-    Random random(kind == "plain" ? 0x9E3779B97F4A7C15ULL : 0xD1B54A32D192ED03ULL);
     const std::uint64_t total = static_cast<std::uint64_t>(mebibytes) << 20;
-    const std::uint64_t bodies = total - kHeaderChunkSize - kTrackCount * kChunkHeaderSize;
-    for (int i = 0; i < kTrackCount; ++i) {
-        const std::uint64_t share = bodies / kTrackCount;
-        const std::uint64_t body = i + 1 < kTrackCount ? share : bodies - (kTrackCount - 1) * share;
-        writeTrack(out, static_cast<std::uint32_t>(body), i, random, kind == "commands");
+    if (kind == "runaway") {
+        writeRunaway(out, total);
+    } else {
+        writeMixed(out, total, kind == "commands");
     }
 
     const bool written = out.flush();
