@@ -10,10 +10,9 @@
 #include <vector>
 
 #include "case_folding.h"
-#include "midi_struct.h"
+#include "lyric2sysex.h"
 #include "platform.h"
 #include "terminal_text.h"
-#include "trace.h"
 
 namespace {
 
@@ -112,31 +111,25 @@ bool isPlantedFolder(const char* output_dir) {
     return isPlanted(folder);
 }
 
-// The inputs' positions in the order of their file names, names equal but for letter case side by
-// side. The checks of a folder conversion hold every input at once, and their number has no
-// bound: the one place where the program allocates.
-std::vector<int> inputsByName(const Arguments& arguments) {
-    std::vector<int> order(static_cast<std::size_t>(arguments.path_count));
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        order[i] = static_cast<int>(i);
-    }
-    std::sort(order.begin(), order.end(), [&arguments](int a, int b) {
-        const int names =
-            compareFoldedNames(fileName(arguments.paths[a]), fileName(arguments.paths[b]));
-        return names != 0 ? names < 0 : a < b;
-    });
-    return order;
+// The inputs' file names in their order, names equal but for letter case side by side. The
+// checks of a folder conversion hold every input at once, and their number has no bound: the one
+// place where the program allocates.
+std::vector<const char*> namesInOrder(const Arguments& arguments) {
+    std::vector<const char*> names(static_cast<std::size_t>(arguments.path_count));
+    std::transform(arguments.paths, arguments.paths + arguments.path_count, names.begin(),
+                   fileName);
+    std::stable_sort(names.begin(), names.end(),
+                     [](const char* a, const char* b) { return compareFoldedNames(a, b) < 0; });
+    return names;
 }
 
 int refuseNamesAlike(const Arguments& arguments) {
-    const std::vector<int> order = inputsByName(arguments);
-    for (std::size_t i = 1; i < order.size(); ++i) {
-        const char* first = fileName(arguments.paths[order[i - 1]]);
-        const char* second = fileName(arguments.paths[order[i]]);
-        if (compareFoldedNames(first, second) == 0) {
-            return std::strcmp(first, second) == 0
-                       ? usageError("two inputs named ", first)
-                       : usageError("two inputs named ", first, " and ", second);
+    const std::vector<const char*> names = namesInOrder(arguments);
+    for (std::size_t i = 1; i < names.size(); ++i) {
+        if (compareFoldedNames(names[i - 1], names[i]) == 0) {
+            return std::strcmp(names[i - 1], names[i]) == 0
+                       ? usageError("two inputs named ", names[i])
+                       : usageError("two inputs named ", names[i - 1], " and ", names[i]);
         }
     }
     return EXIT_SUCCESS;
@@ -202,70 +195,41 @@ int checkFolderConversion(const Arguments& arguments) {
     return names != EXIT_SUCCESS ? names : refuseUnsafeOutputs(arguments);
 }
 
-int convertIntoFolder(const char* output_dir, const char* input, bool quiet, bool force) {
-    makeOutputPath(output_dir, input);
-    setUpTrace(quiet ? TRACE_SUMMARY_FAILURES : TRACE_SUMMARY);
-    trace.input_name = input;
-    trace.output_name = output_path;
-    return convertFile(input, output_path, force);
+bool writeStandardOutput(void*, const char* text, std::size_t size) {
+    return std::fwrite(text, 1, size, stdout) == size;
 }
 
-bool hasOption(int argc, char** argv, const char* option) {
-    return std::find_if(argv, argv + argc, [option](const char* argument) {
-               return std::strcmp(argument, option) == 0;
-           }) != argv + argc;
+bool writeStandardError(void*, const char* text, std::size_t size) {
+    return std::fwrite(text, 1, size, stderr) == size;
 }
 
-// The arguments of a process that converts one input of a folder: "[-q] [-f] -o DIR -- input"
-// after the program's name.
-int convertApart(int argc, char** argv) {
-    return convertIntoFolder(argv[argc - 3], argv[argc - 1], hasOption(argc - 4, argv, "-q"),
-                             hasOption(argc - 4, argv, "-f"));
+// The trace goes to standard output, unless that is the output itself: then only the MIDI bytes
+// go there, and a failure's message goes to standard error.
+int convert(const char* input, const char* output, TraceMode mode, const Arguments& arguments) {
+    const bool output_is_trace = platformIsStandardOutput(output);
+    const ConversionOptions options{
+        output_is_trace ? TRACE_MESSAGE : mode,
+        TextSink{nullptr, output_is_trace ? writeStandardError : writeStandardOutput},
+        input,
+        output,
+        arguments.force,
+        nullptr};
+    return convertFile(input, output, options).status;
 }
 
-// Each file is converted by a process of its own, which prints its own line: a conversion ends
-// the process that runs it when it fails.
-int convertFolder(const Arguments& arguments, char* program) {
+// The files one after another; a file that fails does not stop the others.
+int convertFolder(const Arguments& arguments) {
     const int checked = checkFolderConversion(arguments);
     if (checked != EXIT_SUCCESS) {
         return checked;
     }
-    // One input is converted here: where the process for each input of a folder is this program
-    // started anew, that process must not start another.
-    if (arguments.path_count == 1) {
-        return convertIntoFolder(arguments.output_dir, arguments.paths[0], arguments.quiet,
-                                 arguments.force);
-    }
-    char quiet[] = "-q";
-    char force[] = "-f";
-    char output_option[] = "-o";
-    char end_of_options[] = "--";
-    char* child_argv[8] = {program};
-    int child_argc = 1;
-    if (arguments.quiet) {
-        child_argv[child_argc++] = quiet;
-    }
-    if (arguments.force) {
-        child_argv[child_argc++] = force;
-    }
-    child_argv[child_argc++] = output_option;
-    child_argv[child_argc++] = const_cast<char*>(arguments.output_dir);
-    child_argv[child_argc++] = end_of_options;
-    ++child_argc;
     int status = EXIT_SUCCESS;
     for (int i = 0; i < arguments.path_count; ++i) {
-        child_argv[child_argc - 1] = arguments.paths[i];
-        if (std::fflush(stdout) != 0) {
-            return EXIT_FAILURE;
-        }
-        const int result = platformRunApart(convertApart, child_argc, child_argv);
-        if (result != EXIT_SUCCESS) {
+        makeOutputPath(arguments.output_dir, arguments.paths[i]);
+        if (convert(arguments.paths[i], output_path,
+                    arguments.quiet ? TRACE_SUMMARY_FAILURES : TRACE_SUMMARY,
+                    arguments) != EXIT_SUCCESS) {
             status = EXIT_FAILURE;
-        }
-        // A process that printed its reason ended with EXIT_FAILURE; any other end has none.
-        if (result != EXIT_SUCCESS && result != EXIT_FAILURE) {
-            putTerminalName(printPiece, arguments.paths[i]);
-            print(": conversion did not finish\n");
         }
     }
     return exitAfterPrinting(status);
@@ -307,15 +271,19 @@ int runCommandLine(int argc, char** argv) {
         print("no input files\n");
         return exitAfterPrinting(kUsageError);
     }
+    // The trace gathers its lines in blocks already; a second buffer would only copy them again.
+    std::setbuf(stdout, nullptr);
     if (arguments.list) {
         if (arguments.path_count > 1 || arguments.output_dir != nullptr) {
             return usageError("--list takes one input and writes no file");
         }
-        setUpTrace(TRACE_LIST);
-        return listFile(arguments.paths[0]);
+        const ConversionOptions options{
+            TRACE_LIST, TextSink{nullptr, writeStandardOutput}, arguments.paths[0], nullptr, false,
+            nullptr};
+        return listFile(arguments.paths[0], options).status;
     }
     if (arguments.output_dir != nullptr) {
-        return convertFolder(arguments, argv[0]);
+        return convertFolder(arguments);
     }
     if (arguments.path_count == 1) {
         print("no output files\n");
@@ -324,6 +292,6 @@ int runCommandLine(int argc, char** argv) {
     if (arguments.path_count > 2) {
         return usageError("too many arguments");
     }
-    setUpTrace(arguments.quiet ? TRACE_QUIET : TRACE_EVENTS);
-    return convertFile(arguments.paths[0], arguments.paths[1], arguments.force);
+    return convert(arguments.paths[0], arguments.paths[1],
+                   arguments.quiet ? TRACE_QUIET : TRACE_EVENTS, arguments);
 }

@@ -4,17 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 // The index has a fixed size so that nothing is allocated; a header may declare at most one
 // entry less than it holds.
 constexpr std::uint32_t kTrackIndexSize = 1024;
 constexpr std::uint32_t kMaxTracks = kTrackIndexSize - 1;
-
-// Every block the program reads, writes or gathers at once: whole file-system blocks, so that
-// reads and writes stay aligned.
-constexpr std::size_t kBlockSize = 128 * 1024;
-static_assert(kBlockSize % 4096 == 0, "a block is a whole number of file-system blocks");
 
 // The format word is not kept: nothing depends on it.
 struct MidiHeader {
@@ -68,20 +62,9 @@ extern MidiInfo in_midi_info;
 extern MidiFileReadingInfo mInfo;
 extern bool isEndMidiFile;
 extern bool isFirstWriteAtTrack;
-extern std::FILE* f_input;
-extern std::FILE* f_output;
 
-// Ends the run with the message and "ERR"; the output path is left as it was before the run.
+// Ends the conversion with the message.
 [[noreturn]] void errexit(const char* message);
-// The same for a failure to read or write the file at the path, for the reason given (an errno
-// value or a FailureReason).
-[[noreturn]] void errexitFile(const char* message, const char* path, int reason);
-
-// The conversion of one file, and the listing of its commands; each returns the exit status of
-// a completed run and ends the process on failure. An existing output that holds lyric commands
-// is a song, not an earlier conversion: it is replaced only when songs may be.
-int convertFile(const char* input_path, const char* output_path, bool replace_songs);
-int listFile(const char* input_path);
 
 bool mReadHeaderAndTrack();
 bool mReadTrackPosition();

@@ -1,14 +1,12 @@
-// The output: written through a buffered stream, and put in place of the output path only when the
-// whole conversion has succeeded.
+// The output file of a conversion: written through the sink it gives, and put in place of the
+// output path only when the whole conversion has succeeded.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include "lyric2sysex.h"
 
-// Each of these ends the run with "file can't write" on failure.
-void openOutputFile(const char* path);
-void commitOutputFile();
-void writeOutputByte(std::uint8_t byte);
-void writeOutputBytes(const std::uint8_t* bytes, std::size_t count);
-void seekOutput(std::uint64_t offset);
-std::uint64_t outputOffset();
+// Each is false, with the reason in errno, when it fails.
+bool openOutputFile(const char* path, OutputSink* sink);
+bool commitOutputFile();
+// Ends the output, committed or not: what was not committed is removed. Safe to call at any
+// time, also when nothing was created.
+void closeOutputFile();

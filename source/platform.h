@@ -6,9 +6,15 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+
+// Every block the program reads, writes or gathers at once: whole file-system blocks, so that
+// reads and writes stay aligned.
+constexpr std::size_t kBlockSize = 128 * 1024;
+static_assert(kBlockSize % 4096 == 0, "a block is a whole number of file-system blocks");
 
 // Called once, first: standard output binary, interrupts and the signals that must not end a run
 // taken care of, the arguments as UTF-8 (the strings live as long as the process).
@@ -82,10 +88,6 @@ std::FILE* platformCreateOutput(const char* path);
 // Flushes the data to the disk and puts the file in place; false when anything of that fails,
 // and the output path is then as it was.
 bool platformCommitOutput();
-// Removes whatever a failed run created. Safe to call at any time, also when nothing was created.
-void platformDiscardOutput();
-
-// Runs program(argc, argv) in a process of its own and gives its exit status; INT_MAX when it
-// could not be run or did not end by itself. Where a process cannot share this one's memory, it
-// is this program started anew with argv.
-int platformRunApart(int (*program)(int, char**), int argc, char** argv);
+// Ends the output of a conversion, committed or not: what was not committed is removed, and what
+// the conversion held is released. Safe to call at any time, also when nothing was created.
+void platformCloseOutput();

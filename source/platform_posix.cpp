@@ -2,11 +2,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -317,6 +315,19 @@ bool takeTargetAttributes(int fd) {
     return true;
 }
 
+bool closeOutputStream() {
+    const bool closed = std::fclose(output.stream) == 0;
+    output.stream = nullptr;
+    return closed;
+}
+
+// The folder is held open from the creation to the end of the conversion, as the *at() calls'
+// anchor. Closing -1 is harmless.
+void closeTargetDirectory() {
+    close(output.directory_fd);
+    output.directory_fd = -1;
+}
+
 bool isRegularFile(int fd) {
     struct stat status;
     return fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
@@ -336,7 +347,7 @@ bool placeOutput(int fd) {
     }
 #endif
     const bool linked_as_target = output.mode == OUTPUT_UNNAMED && temp_name_in_use == 0;
-    if (std::fclose(output.stream) != 0) {
+    if (!closeOutputStream()) {
         if (linked_as_target) {
             unlinkat(output.directory_fd, output.target_name, 0);
         }
@@ -435,6 +446,7 @@ bool platformMayWrite(const char* path) {
 }
 
 std::FILE* platformCreateOutput(const char* path) {
+    output.mode = OUTPUT_DIRECT;
     if (!examineOutputPath(path)) {
         return nullptr;
     }
@@ -464,32 +476,20 @@ bool platformCommitOutput() {
     if (output.mode == OUTPUT_DIRECT) {
         // A device or a pipe has nothing to sync; a file reached through /proc has.
         const bool synced = !isRegularFile(fd) || fsync(fd) == 0;
-        return std::fclose(output.stream) == 0 && synced;
+        return closeOutputStream() && synced;
     }
     // A signal on the way removes the temporary name, whether it was still to be renamed (the
     // old output stays) or renamed already (nothing to remove).
     return placeOutput(fd);
 }
 
-// The run ends right after: the name is not marked free again.
-void platformDiscardOutput() {
+void platformCloseOutput() {
     if (temp_name_in_use != 0) {
         unlinkat(output.directory_fd, output.temp_name, 0);
+        temp_name_in_use = 0;
     }
-}
-
-int platformRunApart(int (*program)(int, char**), int argc, char** argv) {
-    const pid_t child = fork();
-    if (child < 0) {
-        return INT_MAX;
+    if (output.stream != nullptr) {
+        closeOutputStream();
     }
-    if (child == 0) {
-        _exit(program(argc, argv));
-    }
-    // The signals this process catches end it, so the wait is never interrupted to go on.
-    int wait_status;
-    if (waitpid(child, &wait_status, 0) != child) {
-        return INT_MAX;
-    }
-    return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : INT_MAX;
+    closeTargetDirectory();
 }

@@ -3,101 +3,61 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <type_traits>
 
-#include "output_file.h"
-#include "platform.h"
+#include "failure.h"
 
 StreamOffsets stream_offsets;
-
 InputBlock scan_block;
+OutputBlock output_block;
 
 namespace {
 
-// The copy behind the scan reads through a stream of its own, so that it never moves the
-// scan's; it moves many short ranges, one per command, out of its block.
-std::FILE* f_copy = nullptr;
+// The copy behind the scan reads into a block of its own, so that it never moves the scan's; it
+// moves many short ranges, one per command, out of its block.
 InputBlock copy_block;
-FileIdentity input_identity;
-const char* input_path;
 
-[[noreturn]] void refuseInput(int reason) {
-    errexitFile("file can't read", input_path, reason);
+struct Streams {
+    InputReader input;
+    const char* input_name;
+    OutputSink output;
+    const char* output_name;
+} streams;
+
+[[noreturn]] void failToRead() {
+    failWith("file can't read", streams.input_name, errno, FaultPlace{});
 }
 
-bool refill(InputBlock& block, std::FILE* stream, std::uint64_t offset) {
-    if (!platformSeek(stream, offset)) {
-        refuseInput(errno);
-    }
+bool refill(InputBlock& block, std::uint64_t offset) {
     block.offset = offset;
-    block.filled = std::fread(block.bytes, 1, sizeof block.bytes, stream);
-    if (std::ferror(stream) != 0) {
-        refuseInput(errno);
+    const std::size_t filled =
+        offset < streams.input.size
+            ? streams.input.read(streams.input.context, offset, block.bytes, sizeof block.bytes)
+            : 0;
+    if (filled > sizeof block.bytes) {
+        failToRead();
     }
+    block.filled = filled;
     return block.filled != 0;
-}
-
-void closeStream(std::FILE*& stream) {
-    if (stream != nullptr) {
-        std::fclose(stream);
-        stream = nullptr;
-    }
-}
-
-// Identities are compared whole: any change to a file shows in its size or its times.
-bool isSameIdentity(const FileIdentity& one, const FileIdentity& other) {
-    static_assert(std::has_unique_object_representations_v<FileIdentity>, "no padding to compare");
-    return std::memcmp(&one, &other, sizeof one) == 0;
 }
 
 }  // namespace
 
-void openInputFile(const char* path) {
-    input_path = path;
-    f_input = platformOpenInput(path, &input_identity);
-    if (f_input == nullptr) {
-        refuseInput(errno);
-    }
-    // The copy stream must read the very file the scan reads, even if the path changed since.
-    // One that does not open keeps the zero identity, which is no file's.
-    FileIdentity copy_identity{};
-    f_copy = platformOpenInput(path, &copy_identity);
-    if (!isSameIdentity(copy_identity, input_identity)) {
-        refuseInput(f_copy == nullptr ? errno : 0);
-    }
-    // The blocks are the only buffers: a stream's own would copy every byte once more.
-    std::setbuf(f_input, nullptr);
-    std::setbuf(f_copy, nullptr);
-}
-
-void closeInputFile() {
-    closeStream(f_input);
-    closeStream(f_copy);
+void openStreams(const InputReader& input, const char* input_name, const OutputSink* output,
+                 const char* output_name) {
+    streams = Streams{input, input_name, output != nullptr ? *output : OutputSink{}, output_name};
+    stream_offsets = StreamOffsets{};
     scan_block.offset = copy_block.offset = 0;
     scan_block.filled = copy_block.filled = 0;
-    stream_offsets = StreamOffsets{};
-    input_identity = FileIdentity{};
-}
-
-bool isInputFile(const char* path) {
-    FileIdentity identity{};
-    return platformIdentifyPath(path, &identity) && identity.device == input_identity.device &&
-           identity.file == input_identity.file;
+    output_block.offset = 0;
+    output_block.used = 0;
 }
 
 std::uint64_t inputSize() {
-    return input_identity.size;
-}
-
-bool inputUnchanged() {
-    // Zeros, unlike any file's identity, unless the input can still be examined.
-    FileIdentity now{};
-    platformIdentify(f_input, &now);
-    return isSameIdentity(now, input_identity);
+    return streams.input.size;
 }
 
 bool refillScanBlock() {
-    return refill(scan_block, f_input, stream_offsets.input);
+    return refill(scan_block, stream_offsets.input);
 }
 
 bool readInputBytes(std::uint8_t* bytes, std::size_t count) {
@@ -116,7 +76,7 @@ bool readInputBytes(std::uint8_t* bytes, std::size_t count) {
 void copyInputTo(std::uint64_t end) {
     while (stream_offsets.copy < end) {
         if (stream_offsets.copy - copy_block.offset >= copy_block.filled &&
-            !refill(copy_block, f_copy, stream_offsets.copy)) {
+            !refill(copy_block, stream_offsets.copy)) {
             return;
         }
         const std::uint64_t in_block = stream_offsets.copy - copy_block.offset;
@@ -128,9 +88,37 @@ void copyInputTo(std::uint64_t end) {
 }
 
 void copyInputToEnd() {
-    copyInputTo(input_identity.size);
+    copyInputTo(streams.input.size);
 }
 
 void seekCopy(std::uint64_t offset) {
     stream_offsets.copy = offset;
+}
+
+void flushOutput() {
+    if (output_block.used != 0 && !streams.output.write(streams.output.context, output_block.offset,
+                                                        output_block.bytes, output_block.used)) {
+        failWith("file can't write", streams.output_name, errno, FaultPlace{});
+    }
+    output_block.offset += output_block.used;
+    output_block.used = 0;
+}
+
+// A piece larger than the room left goes out in the block's pieces.
+void writeOutputBytes(const std::uint8_t* bytes, std::size_t count) {
+    while (count != 0) {
+        if (output_block.used == sizeof output_block.bytes) {
+            flushOutput();
+        }
+        const std::size_t piece = std::min(count, sizeof output_block.bytes - output_block.used);
+        std::memcpy(output_block.bytes + output_block.used, bytes, piece);
+        output_block.used += piece;
+        bytes += piece;
+        count -= piece;
+    }
+}
+
+void seekOutput(std::uint64_t offset) {
+    flushOutput();
+    output_block.offset = offset;
 }

@@ -61,7 +61,7 @@ std::uint32_t codePoint(const TerminalText& text) {
     return code_point;
 }
 
-void putEscape(TextSink sink, std::uint8_t byte) {
+void putEscape(PieceSink sink, std::uint8_t byte) {
     const char escape[4] = {'\\', 'x', kHexDigits[byte >> 4], kHexDigits[byte & 0x0F]};
     sink(escape, sizeof escape);
 }
@@ -129,7 +129,7 @@ void endTerminalText(TerminalText& text) {
     escapePending(text);
 }
 
-void putTerminalName(TextSink sink, const char* name) {
+void putTerminalName(PieceSink sink, const char* name) {
     TerminalText text{sink, false};
     for (; *name != '\0'; ++name) {
         putTerminalByte(text, static_cast<std::uint8_t>(*name));

@@ -6,12 +6,12 @@
 #include <cstdint>
 
 // Where the printable pieces go: the trace's buffer, or standard output.
-using TextSink = void (*)(const char* text, std::size_t size);
+using PieceSink = void (*)(const char* text, std::size_t size);
 
 // Text from outside taken a byte at a time, as the file reader hands it over without lookahead.
 // The sink receives a whole UTF-8 sequence, a 4-character escape or, for lyric texts, "\\".
 struct TerminalText {
-    TextSink sink;
+    PieceSink sink;
     bool escape_backslash;         // lyric texts, so that their listing reads back unambiguously
     std::uint8_t pending[4] = {};  // the bytes of a sequence begun
     std::uint8_t count = 0;
@@ -22,4 +22,4 @@ void putTerminalByte(TerminalText& text, std::uint8_t byte);
 // Escapes what is left of an unfinished sequence.
 void endTerminalText(TerminalText& text);
 // A whole name, as the terminal may show it; a backslash stays as it is.
-void putTerminalName(TextSink sink, const char* name);
+void putTerminalName(PieceSink sink, const char* name);

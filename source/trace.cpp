@@ -1,9 +1,7 @@
 #include "trace.h"
 
 #include <cerrno>
-#include <cstdio>
 
-#include "platform.h"
 #include "terminal_text.h"
 
 TraceBuffer trace;
@@ -15,7 +13,7 @@ constexpr char kHex[] = "0123456789ABCDEF";
 // The reasons in the program's own words, the same on every system whatever its C library says.
 struct ReasonText {
     int reason;
-    std::string_view text;
+    const char* text;
 };
 constexpr ReasonText kReasons[] = {
     {ENOENT, "No such file or directory"},
@@ -54,26 +52,16 @@ void appendPiece(const char* text, std::size_t size) {
     traceAppend(text, size);
 }
 
-// Every write's failure shows in its result: the trace's stream is unbuffered.
+// A caller that gives no sink wants no trace.
 void writeOut(const char* text, std::size_t size) {
-    if (std::fwrite(text, 1, size, trace.stream) != size) {
+    if (size != 0 && trace.sink.write != nullptr &&
+        !trace.sink.write(trace.sink.context, text, size)) {
         trace.failed = true;
     }
 }
 
 void appendPath(const char* path) {
     putTerminalName(appendPiece, path);
-}
-
-void appendReason(int reason) {
-    std::string_view text = "unknown error";
-    for (const ReasonText& known : kReasons) {
-        if (known.reason == reason) {
-            text = known.text;
-        }
-    }
-    append(": ");
-    append(text);
 }
 
 // Appends the decimal digits of the value and returns the end of them.
@@ -115,18 +103,26 @@ bool isSummary() {
 
 }  // namespace
 
-void setUpTrace(TraceMode mode) {
-    trace.stream = stdout;
+void setUpTrace(TraceMode mode, TextSink sink, const char* input_name, const char* output_name) {
+    trace.used = 0;
+    trace.sink = sink;
     trace.mode = mode;
     trace.events_shown = mode == TRACE_EVENTS;
-    // The trace buffer gathers the lines already; a second buffer would only copy them again.
-    std::setbuf(stdout, nullptr);
+    trace.failed = false;
+    trace.input_name = input_name;
+    trace.output_name = output_name;
 }
 
-void traceToStandardError() {
-    trace.stream = stderr;
-    trace.mode = TRACE_STANDARD_ERROR;
-    trace.events_shown = false;
+const char* reasonText(int reason) {
+    if (reason == 0) {
+        return nullptr;
+    }
+    for (const ReasonText& known : kReasons) {
+        if (known.reason == reason) {
+            return known.text;
+        }
+    }
+    return "unknown error";
 }
 
 void flushTrace() {
@@ -147,22 +143,24 @@ void traceMetaEvent(std::uint8_t type, std::uint32_t size) {
     traceLine(std::string_view(line, static_cast<std::size_t>(end - line)));
 }
 
-void traceFailure(const char* message, FaultFile file, FaultPlace place) {
+void traceFailure(const Failure& failure) {
     if (isSummary()) {
         appendPath(trace.input_name);
         append(": ");
     }
-    append(message);
+    append(failure.message);
     // A folder conversion's line begins with the input's name already.
-    if (file.path != nullptr && !(isSummary() && std::strcmp(file.path, trace.input_name) == 0)) {
+    if (failure.file != nullptr &&
+        !(isSummary() && std::strcmp(failure.file, trace.input_name) == 0)) {
         append(": ");
-        appendPath(file.path);
+        appendPath(failure.file);
     }
-    if (file.reason != 0) {
-        appendReason(file.reason);
+    if (failure.reason != 0) {
+        append(": ");
+        append(reasonText(failure.reason));
     }
-    appendPlace(place);
-    append(isSummary() || trace.mode == TRACE_STANDARD_ERROR ? "\n" : "\nERR\n");
+    appendPlace(failure.place);
+    append(isSummary() || trace.mode == TRACE_MESSAGE ? "\n" : "\nERR\n");
 }
 
 void traceConverted(std::uint32_t commands) {

@@ -1,39 +1,22 @@
-// What the program prints on standard output: the trace of the scan (a line per event and per
-// command), or, in the quieter modes, only the lines that matter to the caller.
+// What a conversion prints, into the caller's sink: the trace of the scan (a line per event and
+// per command), or, in the quieter modes, only the lines that matter to the caller.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 
-#include "midi_struct.h"
+#include "failure.h"
+#include "lyric2sysex.h"
+#include "platform.h"
 
-enum TraceMode : std::uint8_t {
-    TRACE_EVENTS,            // every event and command, then the message and "ERR" on failure
-    TRACE_QUIET,             // nothing on success; on failure the message with its place, "ERR"
-    TRACE_LIST,              // the lyric commands only; failures as in TRACE_QUIET
-    TRACE_SUMMARY,           // one line per file, as a folder conversion prints them
-    TRACE_SUMMARY_FAILURES,  // the same for the files that failed only
-    // The output is standard output itself: nothing but the MIDI bytes goes there, and a
-    // failure's message goes to standard error.
-    TRACE_STANDARD_ERROR,
-};
-
-// Where in the input a failure lies: the track counted from 1 (0 when the failure has no place)
-// and the offset at which the event or chunk at fault begins.
-struct FaultPlace {
-    std::uint32_t track;
-    std::uint64_t offset;
-};
-
-// Lines are gathered here and written to standard output in large blocks: a call into stdio for
-// every event would cost more than the rest of the scan.
+// Lines are gathered here and written to the sink in large blocks: a call into stdio for every
+// event would cost more than the rest of the scan.
 struct TraceBuffer {
     char text[kBlockSize];
     std::size_t used;
-    std::FILE* stream;
+    TextSink sink;
     TraceMode mode;
     bool events_shown;  // the mode prints the lines of the scan
     bool failed;
@@ -42,16 +25,14 @@ struct TraceBuffer {
 };
 extern TraceBuffer trace;
 
-void setUpTrace(TraceMode mode);
-// Sends the trace to standard error as TRACE_STANDARD_ERROR does, before anything is traced.
-void traceToStandardError();
+// Starts the trace of a conversion afresh.
+void setUpTrace(TraceMode mode, TextSink sink, const char* input_name, const char* output_name);
 // The scan of an old output, which decides whether it may be replaced, prints no line.
 inline void traceHideEvents(bool hidden) {
     trace.events_shown = !hidden && trace.mode == TRACE_EVENTS;
 }
 void flushTrace();
-// False when any of the trace could not be written; standard output is unbuffered, so every
-// write's failure shows in its result.
+// False when any of the trace could not be written.
 bool traceFlushed();
 
 // Short texts only: a line, a number, a message.
@@ -102,16 +83,10 @@ inline void traceLine(const TraceText& line) {
 // A meta event's line, "ME %02X, size=%d", without a format string to parse for every one.
 void traceMetaEvent(std::uint8_t type, std::uint32_t size);
 
-// What a failure is about: the file concerned, if not the input that a folder conversion's
-// line names already, and the reason the system or the program gave (an errno value or a
-// FailureReason; 0 for none).
-struct FaultFile {
-    const char* path;
-    int reason;
-};
-
+// The words for a reason, an errno value or a FailureReason; null for 0.
+const char* reasonText(int reason);
 // The last lines of a failed run, as the mode prints them.
-void traceFailure(const char* message, FaultFile file, FaultPlace place);
+void traceFailure(const Failure& failure);
 // The line of a completed conversion in TRACE_SUMMARY.
 void traceConverted(std::uint32_t commands);
 // A line of TRACE_LIST: "TRACK<TAB>TICKS<TAB>COMMAND", for an add command a tab and its text,

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "case_folding.h"
+#include "lyric2sysex.h"
 #include "midi_struct.h"
 #include "midiparse.h"
 #include "misc.h"
@@ -47,14 +48,20 @@ TEST(Primitives, ChannelMessageParser) {
         {"90 3C F8 64 FE 3E 64  # real-time bytes", "0001001", "NOTE ON\nNOTE ON\n"},
         {"F0 43 10 F7 10 20 F7 3C 40  # F0 ... F7, F7 alone", "000001000", "midi-sysex\n"},
         {"90 3C B0 07 64 F4 F5 80 F9 3C FD 40", "000010000001", "CC\nNOTE OFF\n"}};
-    setUpTrace(TRACE_EVENTS);
+    std::string traced;
+    setUpTrace(TRACE_EVENTS,
+               TextSink{&traced,
+                        [](void* into, const char* text, std::size_t size) {
+                            static_cast<std::string*>(into)->append(text, size);
+                            return true;
+                        }},
+               nullptr, nullptr);
     for (const auto& [bytes, completes, trace] : rows) {
         std::string completed;
-        testing::internal::CaptureStdout();
         for (const std::uint8_t byte : hex(bytes))
             completed += midiEventIsGenerated(byte) ? '1' : '0';
         flushTrace();
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), trace) << bytes;
+        EXPECT_EQ(std::exchange(traced, ""), trace) << bytes;
         EXPECT_EQ(completed, completes) << bytes;
     }
 }
@@ -105,6 +112,58 @@ TEST(Primitives, CaseFoldingTable) {
             folds[from] = to;
     for (std::uint32_t code = 0; code <= 0x10FFFF; ++code)
         ASSERT_EQ(foldCase(code), folds.count(code) != 0 ? folds[code] : code) << code;
+}
+
+// The library in-process, on bytes in memory: everything its listener hears and its results, for
+// a song, a file cut short after it, and the song again, which must not tell it came second.
+std::string heard;
+
+template <typename... Values>
+void hear(void*, Values... values) {
+    ((heard += std::to_string(+values) + " "), ...);
+}
+
+std::size_t readBytes(void* from, std::uint64_t at, std::uint8_t* to, std::size_t size) {
+    const Bytes& bytes = *static_cast<const Bytes*>(from);
+    return static_cast<std::size_t>(
+        std::copy_n(bytes.begin() + at, std::min<std::size_t>(size, bytes.size() - at), to) - to);
+}
+
+bool writeBytes(void* into, std::uint64_t at, const std::uint8_t* bytes, std::size_t size) {
+    Bytes& to = *static_cast<Bytes*>(into);
+    to.resize(std::max<std::size_t>(to.size(), at + size));
+    std::copy_n(bytes, size, to.begin() + at);
+    return true;
+}
+
+Bytes convertInMemory(Bytes in) {
+    const Listener listener{
+        nullptr, hear,
+        [](void*, const std::uint8_t* text, std::size_t size) { heard.append(text, text + size); },
+        hear, hear};
+    Bytes out;
+    const OutputSink sink{&out, writeBytes};
+    const ConversionResult result = convertStream(InputReader{&in, in.size(), readBytes}, &sink,
+                                                  {TRACE_QUIET, {}, "in", "out", false, &listener});
+    hear(nullptr, result.status, result.track, result.offset, result.commands[ADD_LO],
+         result.commands[DEL_UP], result.division, result.format);
+    heard += (result.message ? result.message : "-") + std::string("\n");
+    return out;
+}
+
+TEST(Library, ConversionsStartAfresh) {
+    const Bytes song = hex(R"("MThd" {00 02 00 01 01 E0} "MTrk" {00 FF 51 03 07 A1 20
+        10 FF 58 04 03 02 18 08  20 FF 01 0A "$ADD_LO$hi"  30 FF 05 08 "$DEL_UP$"})");
+    const Bytes first = convertInMemory(song);
+    convertInMemory(Bytes(song.begin(), song.end() - 4));
+    EXPECT_EQ(convertInMemory(song), first);
+    EXPECT_EQ(first, hex(R"("MThd" {00 02 00 01 01 E0} "MTrk" {00 FF 51 03 07 A1 20
+        10 FF 58 04 03 02 18 08  20 F0 0B 00 48 05 7F 07 01 06 08 06 09 F7
+        30 F0 07 00 48 05 7F 06 01 F7})"));
+    const std::string tempo_signature_text = "1 0 500000 1 16 3 2 1 48 1 hi";
+    const std::string whole = tempo_signature_text + "1 96 3 0 0 0 1 1 480 2 -\n";
+    EXPECT_EQ(heard,
+              whole + tempo_signature_text + "1 1 51 1 0 480 2 unexpected end of file\n" + whole);
 }
 
 }  // namespace

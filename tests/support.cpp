@@ -17,6 +17,7 @@
 #include <iterator>
 #include <regex>
 #include <sstream>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -79,7 +80,9 @@ Bytes hex(const std::string& listing) {
 }
 
 std::string song(const std::vector<std::string>& tracks) {
-    std::string file = "\"MThd\" {00 01 00 0" + std::to_string(tracks.size()) + " 00 60}";
+    char count[32];
+    std::snprintf(count, sizeof count, "%02zX %02zX", tracks.size() >> 8, tracks.size() & 0xFF);
+    std::string file = "\"MThd\" {00 01 " + std::string(count) + " 00 60}";
     for (const std::string& events : tracks)
         file += "\"MTrk\" {" + events + "\n}";
     return file;
@@ -106,9 +109,8 @@ bool targetHas(std::string_view capability) {
         return bare && std::getenv("LYRIC2SYSEX_BINARY") == nullptr;
     if (capability == "an empty /proc" || capability == "injected failures")
         return bare && (capability != "an empty /proc" || geteuid() == 0);
-    return name == "posix"
-               ? capability != "root" || geteuid() == 0
-               : (capability == "real files" || capability == "processes") && name != "wasm";
+    return name == "posix" ? capability != "root" || geteuid() == 0
+                           : capability == "real files" && name != "wasm";
 }
 
 Scratch::Scratch() {
@@ -156,6 +158,9 @@ Result run(const std::vector<std::string>& args, int how) {
     // Both ends close in the converter, where only its standard output is the pipe's.
     if (pipe2(pipe_fds, O_CLOEXEC) != 0)
         throw std::runtime_error("no pipe");
+    // A trace nobody reads has no reader from the start, before the converter's first write.
+    if (how == kTraceUnread)
+        close(std::exchange(pipe_fds[0], -1));
     const pid_t child = fork();
     if (child == 0) {
         umask(kUmask);
@@ -181,8 +186,6 @@ Result run(const std::vector<std::string>& args, int how) {
         _exit(127);
     }
     close(pipe_fds[1]);
-    if (how == kTraceUnread)
-        close(pipe_fds[0]);
     Result result;
     char block[65536];
     for (ssize_t got; (got = read(pipe_fds[0], block, sizeof block)) > 0;) {

@@ -22,10 +22,10 @@ void writeFile(const std::string& path, const Bytes& bytes, unsigned mode = 0644
 // LYRIC2SYSEX_TARGET (posix, the default, windows or wasm) tells what the binary under test can
 // do besides converting: "posix file system" (permission bits, extended attributes, symbolic
 // links, devices), "signals", "root" (running as another user: the tests run as root) and "real
-// files" (the test's own, not copies as wasm's are: hard links, changes made during a run) and
-// "processes" (a folder conversion starts one per file; wasm has none); "injected failures" (a
-// native POSIX binary, unwrapped and unsanitized), "unnamed files" (the same, the build's own,
-// which writes through unnamed files) and "an empty /proc" (the same, run by root).
+// files" (the test's own, not copies as wasm's are: hard links, changes made during a run);
+// "injected failures" (a native POSIX binary, unwrapped and unsanitized), "unnamed files" (the
+// same, the build's own, which writes through unnamed files) and "an empty /proc" (the same, run by
+// root).
 bool targetHas(std::string_view capability);
 
 // A fresh directory (mode 0755), the current one while the object lives, removed afterwards.

@@ -1,13 +1,12 @@
-// The page: every chosen or dropped file is converted here, by lyric2sysex itself compiled to
-// WebAssembly (the global Lyric2sysex of lyric2sysex.js). Nothing leaves the computer.
+// The page: every chosen or dropped file is converted here, by the lyric2sysex library compiled
+// to WebAssembly (the global Lyric2sysex of lyric2sysex.js), one module for all the files, which
+// reports each command, tempo and time signature as the conversion meets it. Nothing leaves the
+// computer.
 import { zipSync } from "fflate";
-import runLyric2sysex from "./program.js";
 
 const COMMANDS = ["ADD_UP", "ADD_LO", "DEL_UL", "DEL_UP", "DEL_LO"];
 // A long song's display is cut here, so that the page stays quick; the trace holds everything.
 const SHOWN_COMMANDS = 1000;
-const INPUT = "input.mid";
-const OUTPUT = "output.mid";
 const ENCODINGS = [
   ["utf-8", "UTF-8"],
   ["shift_jis", "Shift-JIS"],
@@ -31,68 +30,38 @@ function element(tag, properties, ...children) {
 
 const counted = (count, word) => `${count} ${word}${count === 1 ? "" : "s"}`;
 
-function run(args, bytes) {
-  return runLyric2sysex(Lyric2sysex, args, (FS) => FS.writeFile(INPUT, bytes));
+const converter = Lyric2sysex();
+
+// Everything the conversion of the bytes reports, the converted bytes if it completed.
+async function conversionOf(bytes) {
+  const module = await converter;
+  const report = { commands: [], tempos: [], signatures: [], trace: [] };
+  module.page = {
+    command: (track, ticks, kind) =>
+      report.commands.push({ track, ticks, command: COMMANDS[kind], text: kind < 2 ? [] : null }),
+    text: (text) => report.commands.at(-1).text.push(...text),
+    tempo: (track, ticks, tempo) => report.tempos.push({ track, ticks, tempo }),
+    timeSignature: (track, ticks, numerator, power) =>
+      report.signatures.push({ track, ticks, numerator, power }),
+    trace: (text) => report.trace.push(text),
+    result: (result) => Object.assign(report, result),
+  };
+  const input = module._malloc(bytes.length);
+  module.HEAPU8.set(bytes, input);
+  module._pageConvert(input, bytes.length);
+  module._free(input);
+  const output = module._pageOutput();
+  report.output =
+    report.status === 0 ? module.HEAPU8.slice(output, output + module._pageOutputSize()) : null;
+  report.commands.forEach((command) => command.text && (command.text = Uint8Array.from(command.text)));
+  return report;
 }
 
-function joined(blocks) {
-  const whole = new Uint8Array(blocks.reduce((sum, block) => sum + block.length, 0));
-  let at = 0;
-  for (const block of blocks) {
-    whole.set(block, at);
-    at += block.length;
-  }
-  return whole;
-}
-
-function split(bytes, separator) {
-  const parts = [];
-  let start = 0;
-  for (let at; (at = bytes.indexOf(separator, start)) >= 0; start = at + 1) {
-    parts.push(bytes.subarray(start, at));
-  }
-  parts.push(bytes.subarray(start));
-  return parts;
-}
-
-const lines = (bytes) => split(bytes, 10).slice(0, -1);
-const ascii = (bytes) => String.fromCharCode(...bytes);
-
-// A failed run ends with its message, then ERR; both come in the last block or the two last.
-function failure(stdout) {
-  const last = lines(joined(stdout.slice(-2)));
-  return last.length > 1 ? ascii(last[last.length - 2]) : "the converter stopped";
-}
-
-// The text of an add command as --list writes it: \\ and \xNN stand for bytes.
-function unescaped(field) {
-  const bytes = [];
-  for (let at = 0; at < field.length; at++) {
-    if (field[at] !== 92) {
-      bytes.push(field[at]);
-    } else if (field[at + 1] === 92) {
-      bytes.push(92);
-      at += 1;
-    } else {
-      bytes.push(parseInt(ascii(field.subarray(at + 2, at + 4)), 16));
-      at += 3;
-    }
-  }
-  return Uint8Array.from(bytes);
-}
-
-// --list: TRACK, TICKS, COMMAND and for an add command its TEXT, separated by tabs.
-function lyricCommands(stdout) {
-  return lines(joined(stdout)).map((line) => {
-    const fields = split(line, 9);
-    return {
-      track: Number(ascii(fields[0])),
-      ticks: Number(ascii(fields[1])),
-      command: ascii(fields[2]),
-      text: fields.length > 3 ? unescaped(fields[3]) : null,
-    };
-  });
-}
+// A failure as the program prints it: the message, the reason, the place.
+const failureOf = (report) =>
+  report.message +
+  (report.reason ? `: ${report.reason}` : "") +
+  (report.track ? ` (track ${report.track}, byte ${report.offset})` : "");
 
 // The first of the encodings in which every text is valid; Latin-1 accepts any byte.
 function encodingOf(texts) {
@@ -152,9 +121,7 @@ function renamed(name, suffix, extension) {
   return dot > 0 ? name.slice(0, dot) + suffix + (extension ?? name.slice(dot)) : name + suffix;
 }
 
-function lyricTable(commands, header, id) {
-  const format = (header[8] << 8) | header[9];
-  const division = (header[12] << 8) | header[13];
+function lyricTable(commands, { format, division }, id) {
   const perBeat = division > 0 && division < 0x8000;
   const { decoder, name } = encodingOf(commands.filter((c) => c.text).map((c) => c.text));
   const cut =
@@ -201,10 +168,8 @@ function lyricTable(commands, header, id) {
 async function convert(file, index) {
   const bytes = new Uint8Array(await file.arrayBuffer());
   const started = performance.now();
-  const list = await run(["--list", INPUT], bytes);
-  const conversion = await run([INPUT, OUTPUT], bytes);
-  const output =
-    list.status === 0 && conversion.status === 0 ? conversion.FS.readFile(OUTPUT) : null;
+  const conversion = await conversionOf(bytes);
+  const { output, commands } = conversion;
   const milliseconds = Math.round(performance.now() - started);
 
   const section = element(
@@ -214,17 +179,15 @@ async function convert(file, index) {
   );
   section.setAttribute("aria-labelledby", `file-${index}`);
   const downloads = element("ul");
-  const trace = new Blob(conversion.stdout, { type: "text/plain" });
+  const trace = new Blob(conversion.trace, { type: "text/plain" });
   if (output === null) {
-    const message = failure(list.status !== 0 ? list.stdout : conversion.stdout);
     section.append(
-      element("p", { className: "error", textContent: `Not converted: ${message}.` }),
+      element("p", { className: "error", textContent: `Not converted: ${failureOf(conversion)}.` }),
       downloads,
     );
   } else {
     const name = renamed(file.name, "-sysex");
     converted.push({ name, bytes: output });
-    const commands = lyricCommands(list.stdout);
     const counts = COMMANDS.map(
       (kind) => `${kind} ${commands.filter((c) => c.command === kind).length}`,
     );
@@ -240,7 +203,7 @@ async function convert(file, index) {
     );
     section.append(
       ...(commands.length
-        ? lyricTable(commands, bytes, `lyrics-${index}`)
+        ? lyricTable(commands, conversion, `lyrics-${index}`)
         : [
             element("p", {
               textContent: "No lyric commands: the converted file is a copy of the input.",

@@ -258,7 +258,6 @@ std::FILE* createTemporaryFile() {
     }
     output.temporary_exists = true;
     output.marked_for_deletion = markForDeletion(handle, true);
-    output.writer_thread = GetCurrentThreadId();
     output.handle = handle;
     output.stream = streamOf(handle);
     if (output.stream == nullptr) {
@@ -303,7 +302,7 @@ bool placeTemporaryFile() {
 // Ctrl-C, Ctrl-Break, the console closed, logoff, shutdown: the temporary file goes, and the
 // next handler, the default one, ends the process.
 BOOL WINAPI onConsoleEvent(DWORD) {
-    platformDiscardOutput();
+    platformCloseOutput();
     return FALSE;
 }
 
@@ -342,75 +341,6 @@ void takeWideArguments(int* argc, char*** argv) {
         *argc = count;
         *argv = utf8.pointers;
     }
-}
-
-// The command line of the process that runs apart: the program, then every argument quoted
-// so that CommandLineToArgvW and the C runtime read it back unchanged.
-struct CommandLine {
-    wchar_t text[kPathCapacity];
-    std::size_t used;
-
-    bool append(wchar_t c, std::size_t count = 1) {
-        if (count >= kPathCapacity - used) {
-            return false;
-        }
-        std::wmemset(text + used, c, count);
-        used += count;
-        return true;
-    }
-};
-CommandLine command_line;
-WidePath program_path;
-
-// Backslashes are literal unless a quote follows them: then they are doubled, and so are those
-// before the closing quote.
-bool appendQuoted(const wchar_t* argument) {
-    bool fits = command_line.append(L' ') && command_line.append(L'"');
-    for (const wchar_t* c = argument; fits; ++c) {
-        std::size_t backslashes = 0;
-        while (*c == L'\\') {
-            ++backslashes;
-            ++c;
-        }
-        if (*c == L'\0') {
-            fits = command_line.append(L'\\', 2 * backslashes);
-            break;
-        }
-        if (*c == L'"') {
-            fits = command_line.append(L'\\', 2 * backslashes + 1) && command_line.append(L'"');
-        } else {
-            fits = command_line.append(L'\\', backslashes) && command_line.append(*c);
-        }
-    }
-    return fits && command_line.append(L'"');
-}
-
-bool makeCommandLine(int argc, char** argv) {
-    const DWORD length = GetModuleFileNameW(nullptr, program_path, kPathCapacity);
-    if (length == 0 || length >= kPathCapacity) {
-        return false;
-    }
-    command_line.used = 0;
-    // A path holds no quote; the program's name is read up to the closing quote, as it is.
-    bool fits = command_line.append(L'"');
-    for (const wchar_t* c = program_path; fits && *c != L'\0'; ++c) {
-        fits = command_line.append(*c);
-    }
-    fits = fits && command_line.append(L'"');
-    for (int i = 1; fits && i < argc; ++i) {
-        fits = widen(argv[i], scratch_path) && appendQuoted(scratch_path);
-    }
-    command_line.text[command_line.used] = L'\0';
-    return fits;
-}
-
-// The standard handles must be inheritable to be passed on to the process.
-HANDLE inheritable(DWORD which) {
-    const HANDLE handle = GetStdHandle(which);
-    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
-        SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    }
-    return handle;
 }
 
 }  // namespace
@@ -491,6 +421,7 @@ bool platformMayWrite(const char*) {
 // An existing output is opened for writing first: what a plain write would be refused (a
 // read-only file, a directory, a file locked by another program) is refused here too.
 std::FILE* platformCreateOutput(const char* path) {
+    output.writer_thread = GetCurrentThreadId();
     if (!widen(path, output.target_path)) {
         return nullptr;
     }
@@ -552,32 +483,10 @@ bool platformCommitOutput() {
     return false;
 }
 
-void platformDiscardOutput() {
+void platformCloseOutput() {
     OutputLock lock;
     removeTemporaryFile();
-}
-
-int platformRunApart(int (*)(int, char**), int argc, char** argv) {
-    if (!makeCommandLine(argc, argv)) {
-        return INT_MAX;
+    if (output.stream != nullptr && GetCurrentThreadId() == output.writer_thread) {
+        closeStream();
     }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = inheritable(STD_INPUT_HANDLE);
-    startup.hStdOutput = inheritable(STD_OUTPUT_HANDLE);
-    startup.hStdError = inheritable(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION process{};
-    if (CreateProcessW(program_path, command_line.text, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                       &startup, &process) == 0) {
-        return INT_MAX;
-    }
-    CloseHandle(process.hThread);
-    DWORD exit_code = 0;
-    const bool ended = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
-                       GetExitCodeProcess(process.hProcess, &exit_code) != 0;
-    CloseHandle(process.hProcess);
-    // The program exits with a small status; anything else (an exception's code, the one of
-    // Ctrl-C) means that it was ended.
-    return ended && exit_code <= 255 ? static_cast<int>(exit_code) : INT_MAX;
 }
