@@ -232,6 +232,15 @@ bool isAddCommand(COMMAND command) {
     return command == COM_ADD_UP || command == COM_ADD_LO;
 }
 
+// A byte of a text listed, of an add command or a near miss, which the listener hears too.
+std::uint8_t readTextByte() {
+    const std::uint8_t byte = readEventByte();
+    if (listener != nullptr && listener->text != nullptr) {
+        listener->text(listener->context, &byte, 1);
+    }
+    return byte;
+}
+
 bool matchesCommand(const std::uint8_t* text, std::size_t command) {
     for (std::size_t k = 0; k < kCommandLength; ++k) {
         if (text[k] != command_list[command][k] && text[k] != command_list2[command][k]) {
@@ -239,6 +248,115 @@ bool matchesCommand(const std::uint8_t* text, std::size_t command) {
         }
     }
     return true;
+}
+
+// How many of the first count bytes of the text are neither spelling's byte at their position.
+std::size_t mismatches(const std::uint8_t* text, std::size_t count, std::size_t command) {
+    std::size_t found = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        found += text[k] != command_list[command][k] && text[k] != command_list2[command][k];
+    }
+    return found;
+}
+
+template <typename Rule>
+bool anyCommand(Rule rule) {
+    for (std::size_t command = 0; command < kCommandCount; ++command) {
+        if (rule(command)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::uint8_t upperCase(std::uint8_t byte) {
+    return byte >= 'a' && byte <= 'z' ? static_cast<std::uint8_t>(byte - 'a' + 'A') : byte;
+}
+
+bool isBlank(int byte) {
+    return byte == ' ' || byte == '\t';
+}
+
+// Whether the text of the size at the offset, after the blanks it begins with, is a command.
+bool isCommandAfterBlanks(std::uint64_t text_start, std::uint32_t size) {
+    seekInput(text_start);
+    std::uint32_t blanks = 0;
+    while (blanks < size && isBlank(readInputByte())) {
+        ++blanks;
+    }
+    std::uint8_t text[kCommandLength];
+    seekInput(text_start + blanks);
+    return blanks != 0 && size - blanks >= kCommandLength && readInputBytes(text, sizeof text) &&
+           anyCommand([&text](std::size_t command) { return matchesCommand(text, command); });
+}
+
+// The first rule of the near misses that a text which is no command breaks, NEAR_MISS_KINDS for
+// none; head holds its first bytes, seven or eight.
+NearMiss nearMissOf(const std::uint8_t* head, std::size_t size, std::uint64_t text_start) {
+    std::uint8_t upper[kCommandLength];
+    std::transform(head, head + size, upper, upperCase);
+    const bool whole = size == kCommandLength;
+    if (whole && anyCommand([&upper](std::size_t c) { return matchesCommand(upper, c); })) {
+        return NEAR_LOWER_CASE;
+    }
+    if (isCommandAfterBlanks(text_start, mInfo.len_event_data_size)) {
+        return NEAR_BLANKS_BEFORE;
+    }
+    // A text whose first seven bytes are a command's is one only with "$" as its eighth.
+    if (anyCommand(
+            [head](std::size_t c) { return mismatches(head, kCommandLength - 1, c) == 0; })) {
+        return NEAR_NO_CLOSING_DOLLAR;
+    }
+    if (whole &&
+        anyCommand([head](std::size_t c) { return mismatches(head, kCommandLength, c) == 1; })) {
+        return NEAR_ONE_DIFFERENT;
+    }
+    return NEAR_MISS_KINDS;
+}
+
+// The near miss is heard by the listener and, in the listing, printed, with its whole text.
+void reportNearMiss(NearMiss reason, std::uint64_t text_start, std::uint32_t size) {
+    const bool listing = scan_mode == SCAN_LIST;
+    if (listener != nullptr && listener->near_miss != nullptr) {
+        listener->near_miss(listener->context, mInfo.current_track_num + 1, track_ticks, reason);
+    }
+    if (!listing && (listener == nullptr || listener->text == nullptr)) {
+        return;
+    }
+    if (listing) {
+        traceNearMiss(mInfo.current_track_num + 1, track_ticks, reason);
+    }
+    seekInput(text_start);
+    for (std::uint32_t i = 0; i < size; ++i) {
+        const std::uint8_t byte = readTextByte();
+        if (listing) {
+            traceListedByte(byte);
+        }
+    }
+    if (listing) {
+        traceListedEnd();
+    }
+}
+
+// A Text or Lyric event that is no command may be a near miss: counted, heard and listed, never
+// converted. Only an event whole inside the file is read: one cut short fails the scan where it
+// always did.
+void noteNearMiss() {
+    const std::uint32_t size = mInfo.len_event_data_size;
+    if (size < kCommandLength - 1 || mInfo.pos_in_after_event > inputSize()) {
+        return;
+    }
+    const std::uint64_t text_start = std::uint64_t{mInfo.pos_in_event_next} +
+                                     mInfo.len_event_delta + mInfo.len_event_var_size + 2;
+    std::uint8_t head[kCommandLength];
+    const std::size_t head_size = std::min<std::size_t>(size, kCommandLength);
+    seekInput(text_start);
+    readInputBytes(head, head_size);
+    const NearMiss reason = nearMissOf(head, head_size, text_start);
+    if (reason != NEAR_MISS_KINDS) {
+        ++scan_summary.near_misses;
+        reportNearMiss(reason, text_start, size);
+    }
 }
 
 // Conversions that would corrupt the output are refused before anything of the event is written
@@ -266,17 +384,8 @@ void copyUpToTextEvent() {
     copyInputTo(std::uint64_t{mInfo.pos_in_event_next} + mInfo.len_event_delta);
 }
 
-// Every payload byte becomes two data bytes, its high and its low nibble, so that any byte
-// value passes through the 7-bit body of a SysEx message.
-// A byte of an add command's text, which the listener hears too.
-std::uint8_t readTextByte() {
-    const std::uint8_t byte = readEventByte();
-    if (listener != nullptr && listener->text != nullptr) {
-        listener->text(listener->context, &byte, 1);
-    }
-    return byte;
-}
-
+// Every payload byte becomes two data bytes, its high and its low nibble, so that any byte value
+// passes through the 7-bit body of a SysEx message.
 void writeNibbles(std::uint32_t payload_length) {
     for (std::uint32_t i = 0; i < payload_length; ++i) {
         const std::uint8_t byte = readTextByte();
@@ -477,6 +586,7 @@ void writeFinalize() {
 void mJudgeTextEvent() {
     seekInput(mInfo.pos_in_event_next);
     if (mInfo.len_event_data_size < kCommandLength) {
+        noteNearMiss();
         return;
     }
     seekInput(inputOffset() + mInfo.len_event_delta + mInfo.len_event_var_size + 2);
@@ -490,6 +600,7 @@ void mJudgeTextEvent() {
             return;
         }
     }
+    noteNearMiss();
 }
 
 void writeSysExEvent(COMMAND active_com) {

@@ -13,6 +13,7 @@ enum ScanMode { SCAN_CONVERT, SCAN_LIST, SCAN_PROBE };
 // What the scan found, for the caller's result.
 struct ScanSummary {
     std::uint32_t commands[LYRIC_COMMAND_COUNT];
+    std::uint32_t near_misses;
     std::uint16_t format;
     std::uint16_t division;
 };

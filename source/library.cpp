@@ -30,8 +30,9 @@ ConversionResult endConversion() {
     const bool completed = failure.message == nullptr;
     if (completed) {
         traceConverted(scan_summary.commands[ADD_UP] + scan_summary.commands[ADD_LO] +
-                       scan_summary.commands[DEL_UL] + scan_summary.commands[DEL_UP] +
-                       scan_summary.commands[DEL_LO]);
+                           scan_summary.commands[DEL_UL] + scan_summary.commands[DEL_UP] +
+                           scan_summary.commands[DEL_LO],
+                       scan_summary.near_misses);
     } else {
         traceFailure(failure);
     }
@@ -41,6 +42,7 @@ ConversionResult endConversion() {
     for (int kind = 0; kind < LYRIC_COMMAND_COUNT; ++kind) {
         result.commands[kind] = scan_summary.commands[kind];
     }
+    result.near_misses = scan_summary.near_misses;
     result.format = scan_summary.format;
     result.division = scan_summary.division;
     result.message = failure.message;

@@ -11,6 +11,18 @@
 // The five commands, in the order of the counts and of the listing's command numbers.
 enum LyricCommand : std::uint8_t { ADD_UP, ADD_LO, DEL_UL, DEL_UP, DEL_LO, LYRIC_COMMAND_COUNT };
 
+// A Text or Lyric event that is no command but almost is one, by the first rule that applies:
+// its first eight bytes are a command but for letter case; it begins with blanks (spaces, tabs)
+// and then a command; its first seven bytes are a command's and the eighth is not "$" or missing;
+// its first eight bytes differ from a command's in one position. Such an event is left as it is.
+enum NearMiss : std::uint8_t {
+    NEAR_LOWER_CASE,
+    NEAR_BLANKS_BEFORE,
+    NEAR_NO_CLOSING_DOLLAR,
+    NEAR_ONE_DIFFERENT,
+    NEAR_MISS_KINDS
+};
+
 // Where printed text goes: standard output, say. False when it could not be written; no write
 // function, no text.
 struct TextSink {
@@ -28,12 +40,14 @@ enum TraceMode : std::uint8_t {
     TRACE_MESSAGE,           // nothing but a failure's message (the output is the trace's stream)
 };
 
-// What the scan meets, for a caller that places the commands in time: each command (its text in
-// one or more pieces after it), each tempo (FF 51) and time signature (FF 58) event. Tracks count
-// from 1; ticks from the start of the track. Any function may be null.
+// What the scan meets, for a caller that places the commands in time: each command and each near
+// miss (the text of an add command or of a near miss in one or more pieces after it), each tempo
+// (FF 51) and time signature (FF 58) event. Tracks count from 1; ticks from the start of the
+// track. Any function may be null.
 struct Listener {
     void* context;
     void (*command)(void* context, std::uint32_t track, std::uint64_t ticks, LyricCommand command);
+    void (*near_miss)(void* context, std::uint32_t track, std::uint64_t ticks, NearMiss reason);
     void (*text)(void* context, const std::uint8_t* bytes, std::size_t size);
     void (*tempo)(void* context, std::uint32_t track, std::uint64_t ticks,
                   std::uint32_t microseconds_per_quarter);
@@ -68,6 +82,7 @@ struct OutputSink {
 struct ConversionResult {
     int status;  // 0 converted (or listed), 1 failed
     std::uint32_t commands[LYRIC_COMMAND_COUNT];
+    std::uint32_t near_misses;
     std::uint16_t format;    // the header's, once it has been read
     std::uint16_t division;  // ticks per quarter note, or an SMPTE format (top bit set)
     const char* message;     // why it failed, as printed; null on success

@@ -163,7 +163,9 @@ void traceFailure(const Failure& failure) {
     append(isSummary() || trace.mode == TRACE_MESSAGE ? "\n" : "\nERR\n");
 }
 
-void traceConverted(std::uint32_t commands) {
+// "N commands", and where there are any, ", M near misses"; a file without a command is one
+// whose conversion changed nothing, which the line says.
+void traceConverted(std::uint32_t commands, std::uint32_t near_misses) {
     if (trace.mode != TRACE_SUMMARY) {
         return;
     }
@@ -172,7 +174,13 @@ void traceConverted(std::uint32_t commands) {
     appendPath(trace.output_name);
     append(": ");
     appendNumber(commands);
-    append(commands == 1 ? " command\n" : " commands\n");
+    append(commands == 1 ? " command" : " commands");
+    if (near_misses != 0) {
+        append(", ");
+        appendNumber(near_misses);
+        append(near_misses == 1 ? " near miss" : " near misses");
+    }
+    append(commands == 0 ? ": no lyric commands in this file\n" : "\n");
 }
 
 void traceListed(std::uint32_t track, std::uint64_t ticks, std::string_view command,
@@ -186,6 +194,15 @@ void traceListed(std::uint32_t track, std::uint64_t ticks, std::string_view comm
     if (has_text) {
         append("\t");
     }
+}
+
+void traceNearMiss(std::uint32_t track, std::uint64_t ticks, NearMiss reason) {
+    constexpr std::string_view kReasons[NEAR_MISS_KINDS] = {
+        "lower-case letters", "blanks before the command", "no closing $",
+        "one character different"};
+    traceListed(track, ticks, "near", true);
+    append(kReasons[reason]);
+    append("\t");
 }
 
 void traceListedByte(std::uint8_t byte) {

@@ -88,9 +88,11 @@ const char* reasonText(int reason);
 // The last lines of a failed run, as the mode prints them.
 void traceFailure(const Failure& failure);
 // The line of a completed conversion in TRACE_SUMMARY.
-void traceConverted(std::uint32_t commands);
+void traceConverted(std::uint32_t commands, std::uint32_t near_misses);
 // A line of TRACE_LIST: "TRACK<TAB>TICKS<TAB>COMMAND", for an add command a tab and its text,
 // given a byte at a time, then the end of the line.
 void traceListed(std::uint32_t track, std::uint64_t ticks, std::string_view command, bool has_text);
 void traceListedByte(std::uint8_t byte);
+// The line of a near miss: "TRACK<TAB>TICKS<TAB>near<TAB>REASON<TAB>", its text to follow.
+void traceNearMiss(std::uint32_t track, std::uint64_t ticks, NearMiss reason);
 void traceListedEnd();

@@ -89,10 +89,12 @@ const std::string kTwoTracksTrace =
     "ME 05, size=10\nCOM ADD_UP\nME 01, size=8\nCOM ADD_LO\nME 05, size=12\nCOM DEL_UP\n"
     "ME 01, size=8\nCOM DEL_UL\nME 2F, size=0\n";
 
-// Lookalikes of commands, and running status across them.
+// Lookalikes of commands, and running status across them: commands in other events, and near
+// misses by every rule.
 const std::string kCommandFree =
     song({R"(00 A1 3C 20  00 FF 03 09 "$ADD_UP$x"  00 FF 06 08 "$DEL_LO$"  00 FF 01 09 "$add_up$x"
-             00 FF 05 09 " $ADD_UP$"  00 FF 01 07 "$DEL_LO"  00 FF 05 0B "$DEL_LOx yz" 00 3D 10)"});
+             00 FF 05 09 " $ADD_UP$"  00 FF 01 07 "$DEL_LO"  00 FF 05 0B "$DEL_LOx yz"
+             10 FF 01 08 "$ADD-LO$"  00 3D 10)"});
 
 const Bytes kCommandFreeBytes = hex(kCommandFree);
 
@@ -152,14 +154,26 @@ const std::vector<Row> kRows = {
         "2\t480\tADD_UP\tx\n" +
             times("2\t480\tDEL_LO\n", 6000)),
     // A song in an output's place fails that file alone; the files after a failure are exact.
-    row("folder", {"-o", "o/", "--", "in.mid", "bad.mid", "x\u202Egnp.mid", "-b.mid", "c.mid"},
-        kTwoTracks, {{"o/in.mid", kTwoTracksOut}, {"o/c.mid", kSongOut}},
+    row("folder",
+        {"-o", "o/", "--", "in.mid", "bad.mid", "x\u202Egnp.mid", "-b.mid", "c.mid", "d.mid"},
+        kTwoTracks, {{"o/in.mid", kTwoTracksOut}, {"o/c.mid", kSongOut}, {"o/d.mid", kCommandFree}},
         "in.mid -> o/in.mid: 5 commands\nbad.mid: " + kEnd +
             "14)\nx\\xE2\\x80\\xAEgnp.mid: file "
             "can't read: No such file or directory\n-b.mid: file not replaced: o/-b.mid: " +
-            kSongReason + "c.mid -> o/c.mid: 1 command\n",
+            kSongReason +
+            "c.mid -> o/c.mid: 1 command\n"
+            "d.mid -> o/d.mid: 0 commands, 5 near misses: no lyric commands in this file\n",
         1,
-        {{"o/", ""}, {"-b.mid", kSong}, {"bad.mid", kBad}, {"o/-b.mid", kSong}, {"c.mid", kSong}}),
+        {{"o/", ""},
+         {"-b.mid", kSong},
+         {"bad.mid", kBad},
+         {"o/-b.mid", kSong},
+         {"c.mid", kSong},
+         {"d.mid", kCommandFree}}),
+    row("list_near_misses", {"--list", "in.mid"}, kCommandFree, {},
+        "1\t0\tnear\tlower-case letters\t$add_up$x\n1\t0\tnear\tblanks before the command\t "
+        "$ADD_UP$\n1\t0\tnear\tno closing $\t$DEL_LO\n1\t0\tnear\tno closing $\t$DEL_LOx yz\n"
+        "1\t16\tnear\tone character different\t$ADD-LO$\n"),
     row("folder_quiet", {"-q", "--output-dir", "o", "in.mid", "b.mid"}, kSong,
         {{"o/in.mid", kSongOut}, {"o/b.mid", kSongOut}}, "", 0, {{"o/", ""}, {"b.mid", kSong}}),
     // Without /proc an unnamed file could not be linked: a hidden named one takes its place.

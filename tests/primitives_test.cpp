@@ -137,33 +137,36 @@ bool writeBytes(void* into, std::uint64_t at, const std::uint8_t* bytes, std::si
 }
 
 Bytes convertInMemory(Bytes in) {
-    const Listener listener{
-        nullptr, hear,
-        [](void*, const std::uint8_t* text, std::size_t size) { heard.append(text, text + size); },
-        hear, hear};
+    const Listener listener{nullptr,
+                            hear,
+                            hear,
+                            [](void*, const std::uint8_t* text, std::size_t size) { heard.append(text, text + size); },
+                            hear,
+                            hear};
     Bytes out;
     const OutputSink sink{&out, writeBytes};
     const ConversionResult result = convertStream(InputReader{&in, in.size(), readBytes}, &sink,
                                                   {TRACE_QUIET, {}, "in", "out", false, &listener});
     hear(nullptr, result.status, result.track, result.offset, result.commands[ADD_LO],
-         result.commands[DEL_UP], result.division, result.format);
+         result.commands[DEL_UP], result.near_misses, result.division, result.format);
     heard += (result.message ? result.message : "-") + std::string("\n");
     return out;
 }
 
 TEST(Library, ConversionsStartAfresh) {
     const Bytes song = hex(R"("MThd" {00 02 00 01 01 E0} "MTrk" {00 FF 51 03 07 A1 20
-        10 FF 58 04 03 02 18 08  20 FF 01 0A "$ADD_LO$hi"  30 FF 05 08 "$DEL_UP$"})");
+        10 FF 58 04 03 02 18 08  20 FF 01 0A "$ADD_LO$hi"  00 FF 01 08 "$ADD_LO "
+        30 FF 05 08 "$DEL_UP$"})");
     const Bytes first = convertInMemory(song);
     convertInMemory(Bytes(song.begin(), song.end() - 4));
     EXPECT_EQ(convertInMemory(song), first);
     EXPECT_EQ(first, hex(R"("MThd" {00 02 00 01 01 E0} "MTrk" {00 FF 51 03 07 A1 20
         10 FF 58 04 03 02 18 08  20 F0 0B 00 48 05 7F 07 01 06 08 06 09 F7
-        30 F0 07 00 48 05 7F 06 01 F7})"));
-    const std::string tempo_signature_text = "1 0 500000 1 16 3 2 1 48 1 hi";
-    const std::string whole = tempo_signature_text + "1 96 3 0 0 0 1 1 480 2 -\n";
-    EXPECT_EQ(heard,
-              whole + tempo_signature_text + "1 1 51 1 0 480 2 unexpected end of file\n" + whole);
+        00 FF 01 08 "$ADD_LO "  30 F0 07 00 48 05 7F 06 01 F7})"));
+    // Tempo, time signature, the command and its text, the near miss (rule 3) and its text.
+    const std::string heard_first = "1 0 500000 1 16 3 2 1 48 1 hi1 48 2 $ADD_LO ";
+    const std::string whole = heard_first + "1 96 3 0 0 0 1 1 1 480 2 -\n";
+    EXPECT_EQ(heard, whole + heard_first + "1 1 63 1 0 1 480 2 unexpected end of file\n" + whole);
 }
 
 }  // namespace

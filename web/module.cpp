@@ -14,6 +14,8 @@
 // Module.page is the page's receiver of all that the conversion reports.
 EM_JS(void, reportCommand, (std::uint32_t track, double ticks, int command),
       { Module.page.command(track, ticks, command); });
+EM_JS(void, reportNearMiss, (std::uint32_t track, double ticks, int reason),
+      { Module.page.nearMiss(track, ticks, reason); });
 EM_JS(void, reportText, (const std::uint8_t* bytes, std::size_t size),
       { Module.page.text(HEAPU8.slice(bytes, bytes + size)); });
 EM_JS(void, reportTempo, (std::uint32_t track, double ticks, std::uint32_t tempo),
@@ -83,6 +85,9 @@ const Listener kListener = {
     nullptr,
     [](void*, std::uint32_t track, std::uint64_t ticks, LyricCommand command) {
         reportCommand(track, static_cast<double>(ticks), command);
+    },
+    [](void*, std::uint32_t track, std::uint64_t ticks, NearMiss reason) {
+        reportNearMiss(track, static_cast<double>(ticks), reason);
     },
     [](void*, const std::uint8_t* bytes, std::size_t size) { reportText(bytes, size); },
     [](void*, std::uint32_t track, std::uint64_t ticks, std::uint32_t tempo) {

@@ -38,7 +38,9 @@ bool dropText(void*, const char*, std::size_t) {
     return true;
 }
 
-const Listener kListener = {nullptr, [](void*, std::uint32_t, std::uint64_t, LyricCommand) {},
+const Listener kListener = {nullptr,
+                            [](void*, std::uint32_t, std::uint64_t, LyricCommand) {},
+                            [](void*, std::uint32_t, std::uint64_t, NearMiss) {},
                             [](void*, const std::uint8_t*, std::size_t) {},
                             [](void*, std::uint32_t, std::uint64_t, std::uint32_t) {},
                             [](void*, std::uint32_t, std::uint64_t, std::uint8_t, std::uint8_t) {}};
