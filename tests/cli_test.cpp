@@ -235,6 +235,8 @@ const std::vector<Row> kRefusals = {
         {}, "1\t0\tDEL_LO\nvariable-length number too long (track 1, byte 34)\nERR\n", 1),
     row("input_missing", {"missing.mid", "out.mid"}, kSong, {},
         "file can't read: missing.mid: No such file or directory\nERR\n", 1),
+    row("list_missing", {"--list", "missing.mid"}, kSong, {},
+        "file can't read: missing.mid: No such file or directory\nERR\n", 1),
     row("input_is_a_device", {"/dev/zero", "out.mid"}, kSong, {},
         "file can't read: /dev/zero: not a regular file\nERR\n", 1, {}, kPosix),
     row("output_is_a_directory", {"in.mid", "."}, kSong, {},

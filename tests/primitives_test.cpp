@@ -2,6 +2,11 @@
 // chunk lengths, and the channel-message parser with the trace it prints. Reading numbers is
 // proven end to end.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include <fstream>
 #include <map>
@@ -70,7 +75,8 @@ TEST(Primitives, TerminalText) {
     const std::tuple<const char*, bool, const char*> rows[] = {
         {"\xC2\x85\x7F\xD8\x9C\xE2\x80\xAE\xE9", false, R"(\xC2\x85\x7F\xD8\x9C\xE2\x80\xAE\xE9)"},
         {"\xE2\x81\xA6 \\ \xC0\xAF\xED\xA0\x80", false, R"(\xE2\x81\xA6 \ \xC0\xAF\xED\xA0\x80)"},
-        {"\x1B[1A\xE6\xAD\x8C\xE6\xAD!\\\xE6\xAD", true, R"(\x1B[1A歌\xE6\xAD!\\\xE6\xAD)"}};
+        {"\x1B[1A\xE6\xAD\x8C\xF0\x9F\x98\x80\xE6\xAD!\\\xE6\xAD", true,
+         R"(\x1B[1A歌😀\xE6\xAD!\\\xE6\xAD)"}};
     for (const auto& [input, lyric, expected] : rows) {  // a lyric byte by byte, else a name
         TerminalText text{traceAppend, lyric};
         for (const char* byte = input; lyric && *byte != '\0'; ++byte)
@@ -151,6 +157,16 @@ Bytes convertInMemory(Bytes in) {
          result.commands[DEL_UP], result.near_misses, result.division, result.format);
     heard += (result.message ? result.message : "-") + std::string("\n");
     return out;
+}
+
+// A refused input leaves no descriptor behind: the next one opened gets the same number.
+TEST(Library, RefusalsReleaseTheInput) {
+    const int before = dup(0);
+    close(before);
+    EXPECT_EQ(listFile(".", {TRACE_QUIET, {}, ".", nullptr, false, nullptr}).status, 1);
+    const int after = dup(0);
+    close(after);
+    EXPECT_EQ(after, before);
 }
 
 TEST(Library, ConversionsStartAfresh) {
