@@ -1,23 +1,24 @@
-// The page's way into the library, exported from the WebAssembly module: one call converts a file
-// that the page has placed in the module's memory, and hands the page everything it shows as the
-// conversion goes (each command with its text, the tempo and time signature events, the trace)
-// and, at the end, the result. The output is the page's to keep: it grows here, in the module's
-// memory, and the page copies it out.
+// The page's way into the library, exported from the WebAssembly module. The module holds neither
+// the input nor the output: a file of any size is read from the page in the library's blocks and
+// written back to it as it is converted, so that memory stays a small multiple of the file. The
+// page hears everything it shows as the conversion goes (each command and near miss with its
+// text, the tempo and time signature events, the trace when asked for) and, at the end, the
+// result.
 #include <emscripten.h>
-
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
 
 #include "lyric2sysex.h"
 
-// Module.page is the page's receiver of all that the conversion reports.
+// Module.page is the page's side of the conversion: the input, the output and the listener.
+EM_JS(int, readInput, (double offset, std::uint8_t* bytes, std::size_t size),
+      { return Module.page.read(offset, HEAPU8.subarray(bytes, bytes + size)); });
+EM_JS(int, writeOutput, (double offset, const std::uint8_t* bytes, std::size_t size),
+      { return Module.page.write(offset, HEAPU8.slice(bytes, bytes + size)); });
 EM_JS(void, reportCommand, (std::uint32_t track, double ticks, int command),
       { Module.page.command(track, ticks, command); });
 EM_JS(void, reportNearMiss, (std::uint32_t track, double ticks, int reason),
       { Module.page.nearMiss(track, ticks, reason); });
 EM_JS(void, reportText, (const std::uint8_t* bytes, std::size_t size),
-      { Module.page.text(HEAPU8.slice(bytes, bytes + size)); });
+      { Module.page.text(HEAPU8.subarray(bytes, bytes + size)); });
 EM_JS(void, reportTempo, (std::uint32_t track, double ticks, std::uint32_t tempo),
       { Module.page.tempo(track, ticks, tempo); });
 EM_JS(void, reportTimeSignature, (std::uint32_t track, double ticks, int numerator, int power),
@@ -26,7 +27,7 @@ EM_JS(void, reportTrace, (const char* text, std::size_t size),
       { Module.page.trace(HEAPU8.slice(text, text + size)); });
 EM_JS(void, reportResult,
       (int status, const char* message, const char* reason, std::uint32_t track, double offset,
-       const std::uint32_t* commands, int format, int division),
+       const std::uint32_t* commands, std::uint32_t near_misses, int format, int division),
       {
           Module.page.result({
               status : status,
@@ -35,6 +36,7 @@ EM_JS(void, reportResult,
               track : track,
               offset : offset,
               counts : Array.from(HEAPU32.subarray(commands >> 2, (commands >> 2) + 5)),
+              nearMisses : near_misses,
               format : format,
               division : division,
           });
@@ -42,38 +44,13 @@ EM_JS(void, reportResult,
 
 namespace {
 
-struct Memory {
-    const std::uint8_t* bytes;
-    std::size_t size;
-};
-
-struct Output {
-    std::uint8_t* bytes;
-    std::size_t size;
-    std::size_t capacity;
-} output;
-
-std::size_t readMemory(void* context, std::uint64_t offset, std::uint8_t* bytes, std::size_t size) {
-    const auto& input = *static_cast<const Memory*>(context);
-    const std::size_t count = std::min<std::uint64_t>(size, input.size - offset);
-    std::memcpy(bytes, input.bytes + offset, count);
-    return count;
+// A negative count, the page's failure to read, becomes the library's size_t(-1).
+std::size_t read(void*, std::uint64_t offset, std::uint8_t* bytes, std::size_t size) {
+    return static_cast<std::size_t>(readInput(static_cast<double>(offset), bytes, size));
 }
 
-// Doubling keeps the copies of a growing output few.
-bool writeMemory(void*, std::uint64_t offset, const std::uint8_t* bytes, std::size_t size) {
-    const std::size_t end = offset + size;
-    if (end > output.capacity) {
-        const std::size_t capacity = std::max(end, 2 * output.capacity);
-        auto* grown = static_cast<std::uint8_t*>(std::realloc(output.bytes, capacity));
-        if (grown == nullptr) {
-            return false;
-        }
-        output = Output{grown, output.size, capacity};
-    }
-    std::memcpy(output.bytes + offset, bytes, size);
-    output.size = std::max(output.size, end);
-    return true;
+bool write(void*, std::uint64_t offset, const std::uint8_t* bytes, std::size_t size) {
+    return writeOutput(static_cast<double>(offset), bytes, size) != 0;
 }
 
 bool writeTrace(void*, const char* text, std::size_t size) {
@@ -100,25 +77,20 @@ const Listener kListener = {
 
 }  // namespace
 
-// Converts the size bytes at input; the output is at pageOutput() until the next call.
-extern "C" EMSCRIPTEN_KEEPALIVE int pageConvert(const std::uint8_t* input, std::size_t size) {
-    Memory memory{input, size};
-    output.size = 0;
-    const OutputSink sink{nullptr, writeMemory};
-    const ConversionOptions options{
-        TRACE_EVENTS, TextSink{nullptr, writeTrace}, "input", "output", false, &kListener};
+// Converts the page's input of size bytes into its output. The trace, every event as the command
+// line prints it, is made only when asked for: it can be many times the size of the file.
+extern "C" EMSCRIPTEN_KEEPALIVE int pageConvert(double size, int traced) {
+    const ConversionOptions options{traced ? TRACE_EVENTS : TRACE_QUIET,
+                                    TextSink{nullptr, traced ? writeTrace : nullptr},
+                                    "input",
+                                    "output",
+                                    false,
+                                    &kListener};
+    const OutputSink sink{nullptr, write};
     const ConversionResult result =
-        convertStream(InputReader{&memory, size, readMemory}, &sink, options);
+        convertStream(InputReader{nullptr, static_cast<std::uint64_t>(size), read}, &sink, options);
     reportResult(result.status, result.message, result.reason, result.track,
-                 static_cast<double>(result.offset), result.commands, result.format,
-                 result.division);
+                 static_cast<double>(result.offset), result.commands, result.near_misses,
+                 result.format, result.division);
     return result.status;
-}
-
-extern "C" EMSCRIPTEN_KEEPALIVE const std::uint8_t* pageOutput() {
-    return output.bytes;
-}
-
-extern "C" EMSCRIPTEN_KEEPALIVE std::size_t pageOutputSize() {
-    return output.size;
 }
