@@ -20,10 +20,10 @@ bool isSameIdentity(const FileIdentity& one, const FileIdentity& other) {
 std::size_t readAt(void* context, std::uint64_t offset, std::uint8_t* bytes, std::size_t size) {
     auto* file = static_cast<std::FILE*>(context);
     if (!platformSeek(file, offset)) {
-        return static_cast<std::size_t>(-1);
+        return kReadFailed;
     }
     const std::size_t read = std::fread(bytes, 1, size, file);
-    return std::ferror(file) != 0 ? static_cast<std::size_t>(-1) : read;
+    return std::ferror(file) != 0 ? kReadFailed : read;
 }
 
 }  // namespace

@@ -65,7 +65,8 @@ struct ConversionOptions {
 };
 
 // An input the caller holds: size bytes, read at any offset. read() gives the number of bytes
-// it placed, fewer only at the end of the input; size_t(-1) for a failure to read.
+// it placed, at most size and fewer only at the end of the input; kReadFailed for a failure.
+constexpr std::size_t kReadFailed = SIZE_MAX;
 struct InputReader {
     void* context;
     std::uint64_t size;

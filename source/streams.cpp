@@ -33,7 +33,7 @@ bool refill(InputBlock& block, std::uint64_t offset) {
         offset < streams.input.size
             ? streams.input.read(streams.input.context, offset, block.bytes, sizeof block.bytes)
             : 0;
-    if (filled > sizeof block.bytes) {
+    if (filled == kReadFailed) {
         failToRead();
     }
     block.filled = filled;

@@ -97,7 +97,8 @@ TEST(Primitives, FoldedNames) {
                                                               {"\xC1\x81", "b", 1},
                                                               {"a\xC3", "b", 1},
                                                               {"b", "a\xFF", -1},
-                                                              {"\xED\xA0\x80", "Ａ", 1}};
+                                                              {"\xED\xA0\x80", "Ａ", 1},
+                                                              {"\x80", "\xC2\x80", 1}};
     const auto sign = [](int order) { return (order > 0) - (order < 0); };
     for (const auto& [a, b, order] : rows)
         EXPECT_EQ(std::make_pair(sign(compareFoldedNames(a, b)), sign(compareFoldedNames(b, a))),
@@ -168,6 +169,15 @@ TEST(Library, RefusalsReleaseTheInput) {
     const int after = dup(0);
     close(after);
     EXPECT_EQ(after, before);
+}
+
+// A reader that fails fails the conversion, naming the input.
+TEST(Library, ReadFailures) {
+    const ConversionResult result = convertStream(
+        InputReader{nullptr, 1,
+                    [](void*, std::uint64_t, std::uint8_t*, std::size_t) { return kReadFailed; }},
+        nullptr, {TRACE_QUIET, {}, "in", nullptr, false, nullptr});
+    EXPECT_EQ(std::string(result.message) + ": " + result.file, "file can't read: in");
 }
 
 TEST(Library, ConversionsStartAfresh) {
