@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "case_folding.h"
+#include "explorer.h"
 #include "lyric2sysex.h"
 #include "platform.h"
 #include "terminal_text.h"
@@ -45,7 +46,7 @@ struct Arguments {
 char output_path[8192];
 
 void printPiece(const char* text, std::size_t size) {
-    std::fwrite(text, 1, size, stdout);
+    platformWriteText(stdout, text, size);
 }
 
 void print(std::string_view text) {
@@ -196,11 +197,11 @@ int checkFolderConversion(const Arguments& arguments) {
 }
 
 bool writeStandardOutput(void*, const char* text, std::size_t size) {
-    return std::fwrite(text, 1, size, stdout) == size;
+    return platformWriteText(stdout, text, size);
 }
 
 bool writeStandardError(void*, const char* text, std::size_t size) {
-    return std::fwrite(text, 1, size, stderr) == size;
+    return platformWriteText(stderr, text, size);
 }
 
 // The trace goes to standard output, unless that is the output itself: then only the MIDI bytes
@@ -237,7 +238,13 @@ int convertFolder(const Arguments& arguments) {
 
 }  // namespace
 
-int runCommandLine(int argc, char** argv) {
+int runCommandLine(int argc, char** argv, PlatformStart start) {
+    if (start.unmatched_pattern != nullptr) {
+        return usageError("no file matches ", start.unmatched_pattern);
+    }
+    if (start.from_explorer) {
+        return runFromExplorer(argc, argv);
+    }
     Arguments arguments{false, false, false, nullptr, argv + 1, 0};
     bool options_ended = false;
     for (int i = 1; i < argc; ++i) {

@@ -4,6 +4,6 @@
 #include "platform.h"
 
 int main(int argc, char* argv[]) {
-    platformStart(&argc, &argv);
-    return runCommandLine(argc, argv);
+    const PlatformStart start = platformStart(&argc, &argv);
+    return runCommandLine(argc, argv, start);
 }

@@ -16,9 +16,24 @@
 constexpr std::size_t kBlockSize = 128 * 1024;
 static_assert(kBlockSize % 4096 == 0, "a block is a whole number of file-system blocks");
 
+// How the program was started.
+struct PlatformStart {
+    // Where no shell expands wildcards (Windows), the unquoted patterns are replaced by the files
+    // they match, as the system's C runtime would; this is the first that matches nothing, if any.
+    const char* unmatched_pattern;
+    // By Explorer, in a console window of its own that closes when the program ends (Windows).
+    bool from_explorer;
+};
+
 // Called once, first: standard output binary, interrupts and the signals that must not end a run
 // taken care of, the arguments as UTF-8 (the strings live as long as the process).
-void platformStart(int* argc, char*** argv);
+PlatformStart platformStart(int* argc, char*** argv);
+// Waits for a key on the console, so that a window of its own stays open to be read.
+void platformWaitForKey();
+
+// Writes text to standard output or standard error: to a console as characters that it shows
+// whatever its code page (Windows), anywhere else as the bytes they are. False when it could not.
+bool platformWriteText(std::FILE* stream, const char* text, std::size_t size);
 
 // The few names that differ between the C runtimes: writing a byte without taking the stream's
 // lock, seeking by a 64-bit offset, and the characters that separate the parts of a path.

@@ -366,7 +366,7 @@ bool placeOutput(int fd) {
 
 }  // namespace
 
-void platformStart(int*, char***) {
+PlatformStart platformStart(int*, char***) {
     // A closed pipe or a file size limit must fail the run through its ordinary path, with its
     // message, rather than end it silently.
     std::signal(SIGPIPE, SIG_IGN);
@@ -380,6 +380,14 @@ void platformStart(int*, char***) {
             sigaction(signal_number, &action, nullptr);
         }
     }
+    // The shell has expanded the patterns already; no program here starts in a window of its own.
+    return PlatformStart{nullptr, false};
+}
+
+void platformWaitForKey() {}
+
+bool platformWriteText(std::FILE* stream, const char* text, std::size_t size) {
+    return std::fwrite(text, 1, size, stream) == size;
 }
 
 // Closes a descriptor that will not be read, keeping the reason.

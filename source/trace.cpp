@@ -36,6 +36,7 @@ constexpr ReasonText kReasons[] = {
     {EBUSY, "Device or resource busy"},
     {EINVAL, "Invalid argument"},
     {ENXIO, "No such device or address"},
+    {EEXIST, "File exists"},
     {REASON_NO_FREE_HIDDEN_NAME, "no free name for a hidden file beside it"},
     {REASON_LINK_OF_ANOTHER_USER, "a link in a shared folder, made by another user"},
     {REASON_FILE_OF_ANOTHER_USER, "a file in a shared folder, owned by another user"},

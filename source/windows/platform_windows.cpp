@@ -8,22 +8,22 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-// shellapi.h needs the declarations of windows.h.
-// clang-format off
-#include <windows.h>
-#include <shellapi.h>
-// clang-format on
-
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
+#include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
+#include <iterator>
+#include <string>
+#include <vector>
 
 #include "../platform.h"
 
@@ -58,6 +58,8 @@ constexpr ErrorMeaning kErrorMeanings[] = {
     {ERROR_TOO_MANY_OPEN_FILES, EMFILE},
     {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},
     {ERROR_CANT_RESOLVE_FILENAME, ELOOP},
+    {ERROR_FILE_EXISTS, EEXIST},
+    {ERROR_ALREADY_EXISTS, EEXIST},
 };
 
 // Leaves the reason of the Win32 call that just failed in errno, as the C runtime's calls do.
@@ -306,46 +308,226 @@ BOOL WINAPI onConsoleEvent(DWORD) {
     return FALSE;
 }
 
-// The arguments as UTF-8: a UTF-16 unit of the command line takes at most three bytes.
-struct Utf8Arguments {
-    char text[3 * kPathCapacity];
-    char* pointers[kPathCapacity / 2 + 2];
-} utf8_arguments;
+// The bytes of a UTF-8 sequence that one write to a console began and the next completes.
+struct ConsoleCarry {
+    char bytes[4];
+    std::size_t size;
+};
+ConsoleCarry console_carries[2];  // standard output's and standard error's
 
-// The C runtime reads the arguments in the ANSI code page, which cannot spell every file name;
-// they are read again from the wide command line. Should that fail, the runtime's stay.
-void takeWideArguments(int* argc, char*** argv) {
-    int count = 0;
-    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (wide == nullptr) {
-        return;
+bool isConsole(HANDLE handle) {
+    DWORD mode = 0;
+    return GetConsoleMode(handle, &mode) != 0;
+}
+
+// A command prompt, a script's shell or a terminal shares its console with the program; a console
+// made for this process alone, which its input and output are, is Explorer's doing.
+bool startedFromExplorer() {
+    DWORD processes[2];
+    return GetConsoleProcessList(processes, 2) == 1 && isConsole(GetStdHandle(STD_INPUT_HANDLE)) &&
+           isConsole(GetStdHandle(STD_OUTPUT_HANDLE));
+}
+
+// How many bytes at the end begin a UTF-8 sequence that is not complete yet.
+std::size_t unfinishedSequence(const char* text, std::size_t size) {
+    for (std::size_t back = 1; back <= 3 && back <= size; ++back) {
+        const auto byte = static_cast<unsigned char>(text[size - back]);
+        if ((byte & 0xC0) != 0x80) {
+            const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+            return length > back ? back : 0;
+        }
     }
-    Utf8Arguments& utf8 = utf8_arguments;
-    bool converted = count >= 0 &&
-                     static_cast<std::size_t>(count) < sizeof utf8.pointers / sizeof *utf8.pointers;
-    std::size_t used = 0;
-    for (int i = 0; converted && i < count; ++i) {
-        // A room of zero bytes would only ask for the length.
-        const int length =
-            used < sizeof utf8.text
-                ? WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, utf8.text + used,
-                                      static_cast<int>(sizeof utf8.text - used), nullptr, nullptr)
-                : 0;
-        converted = length > 0;
-        utf8.pointers[i] = utf8.text + used;
-        used += static_cast<std::size_t>(length);
+    return 0;
+}
+
+constexpr std::size_t kConsoleChunk = 4096;
+
+// Bytes that are not UTF-8 become U+FFFD; the text shown here was made printable before.
+bool writeWide(HANDLE console, const char* text, std::size_t size) {
+    wchar_t wide[kConsoleChunk + sizeof ConsoleCarry::bytes];
+    const int length = size == 0 ? 0
+                                 : MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(size),
+                                                       wide, static_cast<int>(std::size(wide)));
+    if (length == 0 && size != 0) {
+        return false;
     }
-    LocalFree(wide);
-    if (converted) {
-        utf8.pointers[count] = nullptr;
-        *argc = count;
-        *argv = utf8.pointers;
+    for (DWORD done = 0; done < static_cast<DWORD>(length);) {
+        DWORD written = 0;
+        if (WriteConsoleW(console, wide + done, static_cast<DWORD>(length) - done, &written,
+                          nullptr) == 0 ||
+            written == 0) {
+            return false;
+        }
+        done += written;
     }
+    return true;
+}
+
+bool writeConsole(HANDLE console, ConsoleCarry& carry, const char* text, std::size_t size) {
+    char bytes[kConsoleChunk + sizeof carry.bytes];
+    bool written = true;
+    while (written && size > 0) {
+        const std::size_t taken = std::min(size, kConsoleChunk);
+        std::memcpy(bytes, carry.bytes, carry.size);
+        std::memcpy(bytes + carry.size, text, taken);
+        const std::size_t total = carry.size + taken;
+        text += taken;
+        size -= taken;
+        carry.size = unfinishedSequence(bytes, total);
+        std::memcpy(carry.bytes, bytes + total - carry.size, carry.size);
+        written = writeWide(console, bytes, total - carry.size);
+    }
+    return written;
+}
+
+// An argument as the C runtime splits the command line, and whether a part of it was quoted,
+// which keeps a pattern from being expanded.
+struct WideArgument {
+    std::wstring text;
+    bool quoted;
+};
+
+bool isBlank(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
+
+// The program's name ends at the first blank outside quotes, and its backslashes are its own.
+const wchar_t* splitProgramName(const wchar_t* line, std::vector<WideArgument>& arguments) {
+    WideArgument& name = arguments.emplace_back();
+    bool in_quotes = false;
+    for (; *line != L'\0' && (in_quotes || !isBlank(*line)); ++line) {
+        if (*line == L'"') {
+            in_quotes = !in_quotes;
+        } else {
+            name.text.push_back(*line);
+        }
+    }
+    return line;
+}
+
+// 2n backslashes and a quote are n backslashes, and the quote opens or closes a quoted part; in
+// one, two quotes are one. 2n+1 backslashes and a quote are n backslashes and the quote itself.
+// Any other backslash is itself.
+const wchar_t* splitArgument(const wchar_t* line, WideArgument& argument) {
+    bool in_quotes = false;
+    for (;;) {
+        std::size_t backslashes = 0;
+        for (; *line == L'\\'; ++line) {
+            ++backslashes;
+        }
+        bool literal = true;
+        if (*line == L'"') {
+            const bool escaped = backslashes % 2 == 1;
+            backslashes /= 2;
+            if (!escaped && in_quotes && line[1] == L'"') {
+                ++line;
+            } else if (!escaped) {
+                literal = false;
+                in_quotes = !in_quotes;
+                argument.quoted = true;
+            }
+        }
+        argument.text.append(backslashes, L'\\');
+        if (*line == L'\0' || (!in_quotes && isBlank(*line))) {
+            return line;
+        }
+        if (literal) {
+            argument.text.push_back(*line);
+        }
+        ++line;
+    }
+}
+
+std::vector<WideArgument> splitCommandLine(const wchar_t* line) {
+    std::vector<WideArgument> arguments;
+    line = splitProgramName(line, arguments);
+    for (;;) {
+        for (; isBlank(*line); ++line) {
+        }
+        if (*line == L'\0') {
+            return arguments;
+        }
+        line = splitArgument(line, arguments.emplace_back());
+    }
+}
+
+// The arguments as UTF-8, each pattern's matches in its place: kept to the end of the process.
+std::vector<std::string> utf8_arguments;
+std::vector<char*> argument_pointers;
+
+bool appendUtf8(const std::wstring& wide) {
+    std::string& text = utf8_arguments.emplace_back();
+    if (wide.empty()) {
+        return true;
+    }
+    const int size = static_cast<int>(wide.size());
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) {
+        return false;
+    }
+    text.resize(static_cast<std::size_t>(length));
+    return WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, text.data(), length, nullptr,
+                               nullptr) == length;
+}
+
+bool isPattern(const WideArgument& argument) {
+    return !argument.quoted && argument.text.find_first_of(L"*?") != std::wstring::npos;
+}
+
+// Each name found, "." and ".." aside, after the pattern's folder, in the order found; false when
+// a name does not convert. No match leaves the arguments as they were.
+bool appendMatches(const std::wstring& pattern) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return true;
+    }
+    const std::wstring folder = pattern.substr(0, pattern.find_last_of(L"\\/:") + 1);
+    bool converted = true;
+    do {
+        if (std::wcscmp(found.cFileName, L".") != 0 && std::wcscmp(found.cFileName, L"..") != 0) {
+            converted = appendUtf8(folder + found.cFileName) && converted;
+        }
+    } while (FindNextFileW(search, &found) != 0);
+    FindClose(search);
+    return converted;
+}
+
+// The C runtime reads the arguments in the ANSI code page, which cannot spell every file name,
+// and CommandLineToArgvW forgets which were quoted: the wide command line is split here. Should a
+// conversion fail, the runtime's arguments stay. Returns the first pattern without a match.
+const char* takeWideArguments(int* argc, char*** argv) {
+    const std::vector<WideArgument> arguments = splitCommandLine(GetCommandLineW());
+    bool converted = appendUtf8(arguments.front().text);
+    std::size_t unmatched = 0;  // the program's name is no pattern
+    for (auto argument = arguments.begin() + 1; argument != arguments.end(); ++argument) {
+        const std::size_t count = utf8_arguments.size();
+        if (isPattern(*argument)) {
+            converted = appendMatches(argument->text) && converted;
+            if (utf8_arguments.size() == count && unmatched == 0) {
+                unmatched = count;
+            }
+        }
+        if (utf8_arguments.size() == count) {
+            converted = appendUtf8(argument->text) && converted;
+        }
+    }
+    if (!converted) {
+        return nullptr;
+    }
+    for (std::string& argument : utf8_arguments) {
+        argument_pointers.push_back(argument.data());
+    }
+    argument_pointers.push_back(nullptr);
+    *argc = static_cast<int>(utf8_arguments.size());
+    *argv = argument_pointers.data();
+    return unmatched != 0 ? utf8_arguments[unmatched].c_str() : nullptr;
 }
 
 }  // namespace
 
-void platformStart(int* argc, char*** argv) {
+PlatformStart platformStart(int* argc, char*** argv) {
     // A drive without a medium must fail the run with its message, not open a dialog box.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     // The trace ends its lines with LF alone, as everywhere.
@@ -353,7 +535,29 @@ void platformStart(int* argc, char*** argv) {
         _setmode(_fileno(stdout), _O_BINARY);
     }
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
-    takeWideArguments(argc, argv);
+    const char* unmatched_pattern = takeWideArguments(argc, argv);
+    return PlatformStart{unmatched_pattern, startedFromExplorer()};
+}
+
+// A key pressed: not one let go (the Enter that started a program, say), nor the mouse.
+void platformWaitForKey() {
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    INPUT_RECORD record{};
+    DWORD read = 0;
+    while (ReadConsoleInputW(input, &record, 1, &read) != 0 && read == 1) {
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) {
+            return;
+        }
+    }
+}
+
+// A console shows characters, whatever its code page: UTF-16 through WriteConsoleW. A file or a
+// pipe, or a console that refuses them, gets the bytes, whose failure the stream then records.
+bool platformWriteText(std::FILE* stream, const char* text, std::size_t size) {
+    const HANDLE handle = handleOf(stream);
+    return (isConsole(handle) &&
+            writeConsole(handle, console_carries[stream == stderr ? 1 : 0], text, size)) ||
+           std::fwrite(text, 1, size, stream) == size;
 }
 
 // Binary, so that neither a 0x1A byte nor CR LF is taken for a text file's end or line end;
