@@ -6,9 +6,12 @@
 // A given folder named shared* or their* is a shared one (mode 1777), and what a row gives under
 // a name that begins with "their" belongs to the user nobody.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#ifdef __linux__
 #include <sys/xattr.h>
+#endif
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <csignal>
 #include <filesystem>
@@ -61,6 +64,7 @@ const std::string kCantWrite = "file can't write: out.mid: ";
 const std::string kPlanted = " in a shared folder, ";
 const std::string kEnd = "unexpected end of file (track 1, byte ";
 const std::string kPosix = "posix file system";
+const std::string kLinux = "linux";
 const std::string kFails = "injected failures";
 
 // The note's bytes, CR LF 1A, are what a text mode would change.
@@ -183,7 +187,7 @@ const std::vector<Row> kRows = {
         {{"out.mid", kSongOut}}, kSongTrace, 0, {{"sub/link.mid", "-> ../out.mid"}}, kPosix),
     // As many symbolic links as a system call follows, and one more.
     row("forty_links_followed", {"-q", "in.mid", "l40"}, kSong, {{"out.mid", kSongOut}}, "", 0,
-        chain(40), kPosix),
+        chain(40), kLinux),
     row("links_41", {"-q", "in.mid", "l41"}, kSong, {},
         "file can't write: l41: Too many levels of symbolic links\nERR\n", 1, chain(41), kPosix),
     // In a shared folder, a link is followed when this user or the folder's owner made it.
@@ -195,7 +199,7 @@ const std::vector<Row> kRows = {
         "root"),
     // A path through /proc names a descriptor: the file is written in place, never resolved.
     row("written_through_proc", {"-q", "in.mid", "/proc/self/cwd/out.mid"}, kSong,
-        {{"out.mid", kSongOut}}, "", 0, {}, kPosix),
+        {{"out.mid", kSongOut}}, "", 0, {}, kLinux),
     // A device is written directly: here standard output (a pipe), named through /proc/self/fd,
     // which then gets no trace.
     row("device_written_directly", {"in.mid", "/dev/stdout"}, kCommandFree, {},
@@ -254,10 +258,10 @@ const std::vector<Row> kRefusals = {
     row("output_is_the_input_by_a_link", {"in.mid", "hard.mid"}, kSong, {}, kSameFile, 1,
         {{"hard.mid", "=> in.mid"}}, "real files"),
     row("device_full", {"in.mid", "/dev/full"}, kSong, {},
-        kSongTrace + "file can't write: /dev/full: No space left on device\nERR\n", 1, {}, kPosix),
+        kSongTrace + "file can't write: /dev/full: No space left on device\nERR\n", 1, {}, kLinux),
     // Standard output is the output: the failure's message goes to standard error.
     row("failure_with_stdout_as_output", {"in.mid", "/dev/stdout"}, kBad, {}, "", 1, {}, kPosix),
-    row("trace_unwritable", kInOut, kSong, {}, "", 1, {}, kPosix, kTraceToFull),
+    row("trace_unwritable", kInOut, kSong, {}, "", 1, {}, kLinux, kTraceToFull),
     // A closed pipe and a file size limit fail the run with its message, not a signal.
     row("trace_unread", kInOut, kSong, {}, "", 1, {}, kPosix, kTraceUnread),
     row("size_limit", kQuiet, kLong, {}, kCantWrite + "File too large\nERR\n", 1, {}, kPosix,
@@ -331,8 +335,10 @@ TEST_P(Cli, Row) {
     Scratch scratch;
     writeFile("in.mid", hex(row.input));
     writeFile("out.mid", hex(kOld), 02606);
+#ifdef __linux__
     setxattr("out.mid", "user.empty", "", 0, 0);
     setxattr("out.mid", "user.origin", "old", 3, 0);
+#endif
     for (const auto& [path, what] : row.given) {
         fs::create_directories(fs::path("./" + path).parent_path());
         if (what.rfind("-> ", 0) == 0)
@@ -343,11 +349,13 @@ TEST_P(Cli, Row) {
             writeFile(path, hex(what));
         else if (path.rfind("shared", 0) == 0 || path.rfind("their", 0) == 0)
             fs::permissions(path, fs::perms(01777));
+#ifndef _WIN32
         if (fs::path(path.substr(0, path.find_last_not_of('/') + 1))
                 .filename()
                 .string()
                 .rfind("their", 0) == 0)
             lchown(path.c_str(), 65534, 65534);
+#endif
     }
     Snapshot expected = snapshot();
     for (const auto& [path, listing] : row.made)

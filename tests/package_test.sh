@@ -1,21 +1,24 @@
 #!/usr/bin/env bash
-# Builds the Debian package, installs it, converts the example song with the installed program,
-# which must print and write what the program just built does, and removes the package again.
+# Installs the Debian package that packaging/build.sh made (dist/), converts the example song with
+# the installed program, which must print and write what the program just built does, checks that
+# the page and the desktop entry that opens it are installed, and removes the package again; the
+# Windows ZIP holds the same page.
 # As root: tests/package_test.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=build-package scratch=$(mktemp -d)
+scratch=$(mktemp -d)
 trap 'dpkg -r lyric2sysex >/dev/null 2>&1 || true; rm -rf "$scratch"' EXIT
-cmake -S . -B $build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build $build -j2 >/dev/null
-rm -f $build/lyric2sysex_*.deb
-(cd $build && cpack -G DEB >/dev/null)
-dpkg -i $build/lyric2sysex_*.deb >/dev/null
+dpkg -i dist/lyric2sysex_*.deb >/dev/null
 /usr/bin/lyric2sysex examples/twinkle.mid "$scratch/installed.mid" >"$scratch/installed.txt"
-$build/lyric2sysex examples/twinkle.mid "$scratch/built.mid" >"$scratch/built.txt"
+build-deb/lyric2sysex examples/twinkle.mid "$scratch/built.mid" >"$scratch/built.txt"
 cmp "$scratch/installed.mid" "$scratch/built.mid"
 cmp "$scratch/installed.txt" "$scratch/built.txt"
 grep -q '^COM ADD_UP$' "$scratch/installed.txt"
+cmp /usr/share/lyric2sysex/lyric2sysex.html dist/lyric2sysex.html
+grep -qx 'Exec=xdg-open /usr/share/lyric2sysex/lyric2sysex.html' \
+    /usr/share/applications/lyric2sysex.desktop
+zcat /usr/share/doc/lyric2sysex/changelog.gz | grep -q '^lyric2sysex (1\.'
 dpkg -r lyric2sysex >/dev/null
 [ ! -e /usr/bin/lyric2sysex ]
+unzip -p dist/lyric2sysex-*.zip '*/lyric2sysex.html' | cmp - dist/lyric2sysex.html
 echo "package test passed"

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <string_view>
@@ -19,20 +20,21 @@ Bytes hex(const std::string& listing);
 std::string song(const std::vector<std::string>& tracks);
 void writeFile(const std::string& path, const Bytes& bytes, unsigned mode = 0644);
 
-// LYRIC2SYSEX_TARGET (posix, the default, windows or wasm) tells what the binary under test can
-// do besides converting: "posix file system" (permission bits, extended attributes, symbolic
-// links, devices), "signals", "root" (running as another user: the tests run as root) and "real
-// files" (the test's own, not copies as wasm's are: hard links, changes made during a run);
-// "injected failures" (a native POSIX binary, unwrapped and unsanitized), "unnamed files" (the
-// same, the build's own, which writes through unnamed files) and "an empty /proc" (the same, run by
-// root).
+// LYRIC2SYSEX_TARGET (posix, windows or wasm; by default the system the tests are built for) tells
+// what the binary under test can do besides converting: "posix file system" (permission bits,
+// extended attributes, symbolic links, devices), "signals", "root" (running as another user: the
+// tests run as root) and "real files" (the test's own, not copies as wasm's are: hard links,
+// changes made during a run); on Linux alone, "linux" (its /proc, /dev/full, forty symbolic links
+// in a path), "injected failures" (a native binary, unwrapped and unsanitized), "unnamed files"
+// (the same, the build's own, which writes through unnamed files) and "an empty /proc" (the same,
+// run by root).
 bool targetHas(std::string_view capability);
 
 // A fresh directory (mode 0755), the current one while the object lives, removed afterwards.
 struct Scratch {
     Scratch();
     ~Scratch();
-    std::string root;
+    std::filesystem::path root;
 };
 
 // Every entry under the current directory: its permission bits, its attribute user.origin and the
@@ -66,5 +68,6 @@ struct Result {
 
 // Runs LYRIC2SYSEX_BINARY in the current directory, behind the command LYRIC2SYSEX_WRAPPER
 // names if any (valgrind, wine, node with its loader). An argument "FAIL=call[:n]" is not passed:
-// it makes that C library call (its nth call) fail in the converter.
+// it makes that C library call (its nth call) fail in the converter (on Linux). On Windows it runs
+// only plainly or with its input changed.
 Result run(const std::vector<std::string>& args, int how = kRun);
