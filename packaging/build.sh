@@ -29,6 +29,6 @@ else
     quietly cmake --build build-wasm -j2
     cp build-wasm/lyric2sysex.html dist/
     package build-deb DEB deb
-    package build-win ZIP zip -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+    package build-win-package ZIP zip -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 fi
 ls -l dist/
