@@ -75,22 +75,12 @@ bool isOption(const char* argument, const char* short_name, const char* long_nam
     return std::strcmp(argument, short_name) == 0 || std::strcmp(argument, long_name) == 0;
 }
 
-const char* fileName(const char* path) {
-    const char* name = path;
-    for (const char* c = path; *c != '\0'; ++c) {
-        if (platformIsPathSeparator(*c)) {
-            name = c + 1;
-        }
-    }
-    return name;
-}
-
 // DIR, one separator and the input's file name; false when that does not fit. DIR is a directory,
 // so never empty.
 bool makeOutputPath(const char* output_dir, const char* input) {
     const bool has_separator = platformIsPathSeparator(output_dir[std::strlen(output_dir) - 1]);
     const int written = std::snprintf(output_path, sizeof output_path, "%s%s%s", output_dir,
-                                      has_separator ? "" : "/", fileName(input));
+                                      has_separator ? "" : "/", platformFileName(input));
     // A failure's negative result becomes a size too large as well.
     return static_cast<std::size_t>(written) < sizeof output_path;
 }
@@ -118,7 +108,7 @@ bool isPlantedFolder(const char* output_dir) {
 std::vector<const char*> namesInOrder(const Arguments& arguments) {
     std::vector<const char*> names(static_cast<std::size_t>(arguments.path_count));
     std::transform(arguments.paths, arguments.paths + arguments.path_count, names.begin(),
-                   fileName);
+                   platformFileName);
     std::stable_sort(names.begin(), names.end(),
                      [](const char* a, const char* b) { return compareFoldedNames(a, b) < 0; });
     return names;

@@ -60,20 +60,10 @@ bool writeTrace(void*, const char* text, std::size_t size) {
     return platformWriteText(stdout, text, size);
 }
 
-const char* fileName(const char* path) {
-    const char* name = path;
-    for (const char* c = path; *c != '\0'; ++c) {
-        if (platformIsPathSeparator(*c)) {
-            name = c + 1;
-        }
-    }
-    return name;
-}
-
 // Named as the page names its downloads: song.mid becomes song-sysex.mid, song song-sysex.
 bool makeOutputPath(const char* path) {
-    const char* dot = std::strrchr(fileName(path), '.');
-    const std::size_t stem_length = dot != nullptr && dot != fileName(path)
+    const char* dot = std::strrchr(platformFileName(path), '.');
+    const std::size_t stem_length = dot != nullptr && dot != platformFileName(path)
                                         ? static_cast<std::size_t>(dot - path)
                                         : std::strlen(path);
     const int written = std::snprintf(output_path, sizeof output_path, "%.*s-sysex%s",
@@ -84,9 +74,9 @@ bool makeOutputPath(const char* path) {
 // A line as a folder conversion's failures read: the input's name first.
 int refuse(const char* path, std::string_view why, const char* other_path = "",
            std::string_view more = "") {
-    putTerminalName(appendPiece, fileName(path));
+    putTerminalName(appendPiece, platformFileName(path));
     append(why);
-    putTerminalName(appendPiece, fileName(other_path));
+    putTerminalName(appendPiece, platformFileName(other_path));
     append(more);
     show(std::string_view(line.text, line.used));
     line.used = 0;
@@ -103,9 +93,12 @@ int convertDropped(const char* path) {
     if (platformPathKind(output_path) != PATH_MISSING) {
         return refuse(path, ": ", output_path, " is there already and is not replaced\n");
     }
-    const ConversionOptions options{TRACE_SUMMARY,  TextSink{nullptr, writeTrace},
-                                    fileName(path), fileName(output_path),
-                                    false,          nullptr};
+    const ConversionOptions options{TRACE_SUMMARY,
+                                    TextSink{nullptr, writeTrace},
+                                    platformFileName(path),
+                                    platformFileName(output_path),
+                                    false,
+                                    nullptr};
     return convertFile(path, output_path, options).status;
 }
 

@@ -57,6 +57,17 @@ inline bool platformIsPathSeparator(char c) {
     return c != '\0' && std::strchr(kPathSeparators, c) != nullptr;
 }
 
+// The last component of a path: what follows its last separator.
+inline const char* platformFileName(const char* path) {
+    const char* name = path;
+    for (const char* c = path; *c != '\0'; ++c) {
+        if (platformIsPathSeparator(*c)) {
+            name = c + 1;
+        }
+    }
+    return name;
+}
+
 // Tells two names of one file apart from two files, and a file from itself changed.
 struct FileIdentity {
     std::uint64_t device;  // Windows: the volume serial number
