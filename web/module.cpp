@@ -36,7 +36,7 @@ EM_JS(void, reportResult,
               track : track,
               offset : offset,
               counts : Array.from(HEAPU32.subarray(commands >> 2, (commands >> 2) + 5)),
-              nearMisses : near_misses,
+              nearMissCount : near_misses,
               format : format,
               division : division,
           });
@@ -58,15 +58,36 @@ bool writeTrace(void*, const char* text, std::size_t size) {
     return true;
 }
 
+// The commands and near misses still to be reported, and whether the text now coming belongs to
+// one that was: past the page's limit they are only counted, and cost no call into the page.
+struct Reported {
+    std::uint32_t left;
+    bool text;
+} reported;
+
+bool reportsNext() {
+    reported.text = reported.left != 0;
+    reported.left -= reported.text ? 1 : 0;
+    return reported.text;
+}
+
 const Listener kListener = {
     nullptr,
     [](void*, std::uint32_t track, std::uint64_t ticks, LyricCommand command) {
-        reportCommand(track, static_cast<double>(ticks), command);
+        if (reportsNext()) {
+            reportCommand(track, static_cast<double>(ticks), command);
+        }
     },
     [](void*, std::uint32_t track, std::uint64_t ticks, NearMiss reason) {
-        reportNearMiss(track, static_cast<double>(ticks), reason);
+        if (reportsNext()) {
+            reportNearMiss(track, static_cast<double>(ticks), reason);
+        }
     },
-    [](void*, const std::uint8_t* bytes, std::size_t size) { reportText(bytes, size); },
+    [](void*, const std::uint8_t* bytes, std::size_t size) {
+        if (reported.text) {
+            reportText(bytes, size);
+        }
+    },
     [](void*, std::uint32_t track, std::uint64_t ticks, std::uint32_t tempo) {
         reportTempo(track, static_cast<double>(ticks), tempo);
     },
@@ -77,9 +98,11 @@ const Listener kListener = {
 
 }  // namespace
 
-// Converts the page's input of size bytes into its output. The trace, every event as the command
-// line prints it, is made only when asked for: it can be many times the size of the file.
-extern "C" EMSCRIPTEN_KEEPALIVE int pageConvert(double size, int traced) {
+// Converts the page's input of size bytes into its output, and reports the first `kept` commands
+// and near misses. The trace, every event as the command line prints it, is made only when asked
+// for: it can be many times the size of the file.
+extern "C" EMSCRIPTEN_KEEPALIVE int pageConvert(double size, int traced, std::uint32_t kept) {
+    reported = Reported{kept, false};
     const ConversionOptions options{traced ? TRACE_EVENTS : TRACE_QUIET,
                                     TextSink{nullptr, traced ? writeTrace : nullptr},
                                     "input",
