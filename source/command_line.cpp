@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "case_folding.h"
-#include "explorer.h"
 #include "lyric2sysex.h"
 #include "platform.h"
 #include "terminal_text.h"
+#include "windows/explorer.h"
 
 namespace {
 

@@ -98,7 +98,7 @@ const std::string kTwoTracksTrace =
 const std::string kCommandFree =
     song({R"(00 A1 3C 20  00 FF 03 09 "$ADD_UP$x"  00 FF 06 08 "$DEL_LO$"  00 FF 01 09 "$add_up$x"
              00 FF 05 09 " $ADD_UP$"  00 FF 01 07 "$DEL_LO"  00 FF 05 0B "$DEL_LOx yz"
-             10 FF 01 08 "$ADD-LO$"  00 3D 10)"});
+             10 FF 01 08 "$ADD_LX$"  00 3D 10)"});
 
 const Bytes kCommandFreeBytes = hex(kCommandFree);
 
@@ -118,6 +118,7 @@ const std::string kNotes = times("00 90 3C 40 ", 100000);
 const std::string kLong = song({R"(00 FF 05 08 "$DEL_UL$" )" + kNotes});
 const std::string kLongTrace = "ME 05, size=8\nCOM DEL_UL\n" + times("NOTE ON\n", 100000);
 
+const std::string kWrapped = R"("MThd" {00 01 00 01 00 60} "MTrk" FF FF FF EB 00 FF 2F 00)";
 // Its end computed in 32 bits would wrap round to byte 6.
 const std::string kPastTheEnd =
     R"("MThd" {00 01 00 01 00 60} "MTrk" FF FF FF F0  00 90 3C 40  00 FF 05 0A "$ADD_UP$hi")";
@@ -177,7 +178,7 @@ const std::vector<Row> kRows = {
     row("list_near_misses", {"--list", "in.mid"}, kCommandFree, {},
         "1\t0\tnear\tlower-case letters\t$add_up$x\n1\t0\tnear\tblanks before the command\t "
         "$ADD_UP$\n1\t0\tnear\tno closing $\t$DEL_LO\n1\t0\tnear\tno closing $\t$DEL_LOx yz\n"
-        "1\t16\tnear\tone character different\t$ADD-LO$\n"),
+        "1\t16\tnear\tone character different\t$ADD_LX$\n"),
     row("folder_quiet", {"-q", "--output-dir", "o", "in.mid", "b.mid"}, kSong,
         {{"o/in.mid", kSongOut}, {"o/b.mid", kSongOut}}, "", 0, {{"o/", ""}, {"b.mid", kSong}}),
     // Without /proc an unnamed file could not be linked: a hidden named one takes its place.
@@ -219,6 +220,9 @@ const std::vector<Row> kRefusals = {
         1),
     row("text_too_long", kInOut, kHuge + R"(C0 80 80 05 "$ADD_UP$")", {},
         "ME 01, size=134217733\nCOM ADD_UP\ntext too long (track 1, byte 22)\nERR\n", 1),
+    // The last track's length steps back onto the start of the file; its end lies far past it.
+    row("last_track_at_the_start", kInOut, kWrapped, {}, "ME 2F, size=0\n" + kEnd + "14)\nERR\n",
+        1),
     // The track declares more than the file holds: the scan meets the file's end, and names it.
     row("track_past_the_end", {"--list", "in.mid"}, kPastTheEnd, {},
         "1\t0\tADD_UP\thi\n" + kEnd + "14)\nERR\n", 1),

@@ -75,9 +75,10 @@ TEST(Primitives, TerminalText) {
     const std::tuple<const char*, bool, const char*> rows[] = {
         {"\xC2\x85\x7F\xD8\x9C\xE2\x80\xAE\xE9\xFF", false,
          R"(\xC2\x85\x7F\xD8\x9C\xE2\x80\xAE\xE9\xFF)"},
-        {"\xE2\x81\xA6 \\ \xC0\xAF\xED\xA0\x80", false, R"(\xE2\x81\xA6 \ \xC0\xAF\xED\xA0\x80)"},
-        {"\x1B[1A\xE6\xAD\x8C\xF0\x9F\x98\x80\xE6\xAD!\\\xE6\xAD", true,
-         R"(\x1B[1A歌😀\xE6\xAD!\\\xE6\xAD)"}};
+        {"\xE2\x81\xA6 \\ \xC0\xAF\xED\xA0\x80\xE2\x80\xAA", false,
+         R"(\xE2\x81\xA6 \ \xC0\xAF\xED\xA0\x80\xE2\x80\xAA)"},
+        {"\x1B[1A\xE6\xAD\x8C\xF0\x9F\x98\x80\xDF\xBF\xE6\xAD!\\\xE6\xAD", true,
+         R"(\x1B[1A歌😀߿\xE6\xAD!\\\xE6\xAD)"}};
     for (const auto& [input, lyric, expected] : rows) {  // a lyric byte by byte, else a name
         TerminalText text{traceAppend, lyric};
         for (const char* byte = input; lyric && *byte != '\0'; ++byte)
@@ -87,7 +88,7 @@ TEST(Primitives, TerminalText) {
     }
 }
 
-// The reverse of a row has the opposite sign.
+// The reverse of a row gives the opposite.
 TEST(Primitives, FoldedNames) {
     const std::tuple<const char*, const char*, int> rows[] = {{"Song.mid", "song.mid", 0},
                                                               {"É", "é", 0},
@@ -99,9 +100,8 @@ TEST(Primitives, FoldedNames) {
                                                               {"b", "a\xFF", -1},
                                                               {"\xED\xA0\x80", "Ａ", 1},
                                                               {"\x80", "\xC2\x80", 1}};
-    const auto sign = [](int order) { return (order > 0) - (order < 0); };
     for (const auto& [a, b, order] : rows)
-        EXPECT_EQ(std::make_pair(sign(compareFoldedNames(a, b)), sign(compareFoldedNames(b, a))),
+        EXPECT_EQ(std::make_pair(compareFoldedNames(a, b), compareFoldedNames(b, a)),
                   std::make_pair(order, -order))
             << a << " vs " << b;
 }
@@ -171,13 +171,19 @@ TEST(Library, RefusalsReleaseTheInput) {
     EXPECT_EQ(after, before);
 }
 
-// A reader that fails fails the conversion, naming the input.
-TEST(Library, ReadFailures) {
-    const ConversionResult result = convertStream(
-        InputReader{nullptr, 1,
-                    [](void*, std::uint64_t, std::uint8_t*, std::size_t) { return kReadFailed; }},
-        nullptr, {TRACE_QUIET, {}, "in", nullptr, false, nullptr});
-    EXPECT_EQ(std::string(result.message) + ": " + result.file, "file can't read: in");
+// A reader that fails fails the conversion, naming the input; 4 GiB are more than the offsets
+// hold.
+TEST(Library, ReadFailuresAndSizes) {
+    std::string failures;
+    for (const std::uint64_t size : {std::uint64_t{1}, std::uint64_t{1} << 32}) {
+        const ConversionResult result = convertStream(
+            InputReader{
+                nullptr, size,
+                [](void*, std::uint64_t, std::uint8_t*, std::size_t) { return kReadFailed; }},
+            nullptr, {TRACE_QUIET, {}, "in", nullptr, false, nullptr});
+        failures += std::string(result.message) + (result.file ? result.file : "") + ";";
+    }
+    EXPECT_EQ(failures, "file can't readin;file too large;");
 }
 
 TEST(Library, ConversionsStartAfresh) {

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "lyric2sysex.h"
-#include "platform.h"
-#include "terminal_text.h"
+#include "../lyric2sysex.h"
+#include "../platform.h"
+#include "../terminal_text.h"
 
 namespace {
 
