@@ -28,7 +28,7 @@ else
     quietly emcmake cmake -S . -B build-wasm -DBUILD_TESTING=OFF
     quietly cmake --build build-wasm -j2
     cp build-wasm/lyric2sysex.html dist/
-    package build-deb DEB deb
+    package build-deb DEB deb -DCMAKE_INSTALL_PREFIX=/usr
     package build-win-package ZIP zip -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 fi
 ls -l dist/
