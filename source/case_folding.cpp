@@ -10,54 +10,56 @@
 
 namespace {
 
-constexpr std::uint32_t kMalformed = 0xFFFFFFFF;
-
 bool isContinuation(std::uint8_t byte) {
     return (byte & 0xC0) == 0x80;
 }
 
-// Decodes the code point that starts at *at and moves *at past it. Overlong forms, surrogates,
-// values above U+10FFFF and cut sequences are malformed: each would give one code point two
-// spellings, or none.
-std::uint32_t decodeAt(std::string_view name, std::size_t* at) {
+// Decodes the code point that starts at *at into *code and moves *at past it; false when it is
+// malformed. Overlong forms, surrogates, values above U+10FFFF and cut sequences are malformed:
+// each would give one code point two spellings, or none.
+bool decodeAt(std::string_view name, std::size_t* at, std::uint32_t* code) {
     const auto lead = static_cast<std::uint8_t>(name[(*at)++]);
+    *code = lead;
     if (lead < 0x80) {
-        return lead;
+        return true;
     }
     // The lead's high bits count the continuation bytes that follow; a continuation cannot lead.
     const int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
     if (extra == 0 || lead >= 0xF8) {
-        return kMalformed;
+        return false;
     }
-    std::uint32_t code = lead & (0x3Fu >> extra);
+    *code = lead & (0x3Fu >> extra);
     for (int i = 0; i < extra; ++i, ++*at) {
         if (*at == name.size() || !isContinuation(static_cast<std::uint8_t>(name[*at]))) {
-            return kMalformed;
+            return false;
         }
-        code = code << 6 | (static_cast<std::uint8_t>(name[*at]) & 0x3Fu);
+        *code = *code << 6 | (static_cast<std::uint8_t>(name[*at]) & 0x3Fu);
     }
     constexpr std::uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-    return code < kSmallest[extra] || surrogate || code > 0x10FFFF ? kMalformed : code;
+    const bool surrogate = *code >= 0xD800 && *code <= 0xDFFF;
+    return *code >= kSmallest[extra] && !surrogate && *code <= 0x10FFFF;
 }
 
 bool isValidUtf8(std::string_view name) {
+    std::uint32_t code;
     for (std::size_t at = 0; at < name.size();) {
-        if (decodeAt(name, &at) == kMalformed) {
+        if (!decodeAt(name, &at, &code)) {
             return false;
         }
     }
     return true;
 }
 
-// The only run that can hold the code point is the first one that ends at or after it.
-
 // Both names must be valid UTF-8.
 int compareFoldedCodePoints(std::string_view a, std::string_view b) {
     std::size_t at_a = 0, at_b = 0;
     while (at_a < a.size() && at_b < b.size()) {
-        const std::uint32_t folded_a = foldCase(decodeAt(a, &at_a));
-        const std::uint32_t folded_b = foldCase(decodeAt(b, &at_b));
+        std::uint32_t code_a;
+        std::uint32_t code_b;
+        decodeAt(a, &at_a, &code_a);
+        decodeAt(b, &at_b, &code_b);
+        const std::uint32_t folded_a = foldCase(code_a);
+        const std::uint32_t folded_b = foldCase(code_b);
         if (folded_a != folded_b) {
             return folded_a < folded_b ? -1 : 1;
         }
@@ -67,6 +69,7 @@ int compareFoldedCodePoints(std::string_view a, std::string_view b) {
 
 }  // namespace
 
+// The only run that can hold the code point is the first one that ends at or after it.
 std::uint32_t foldCase(std::uint32_t code) {
     const auto* run = std::lower_bound(
         std::begin(kCaseFolding), std::end(kCaseFolding), code,

@@ -235,7 +235,7 @@ int runCommandLine(int argc, char** argv, PlatformStart start) {
     if (start.from_explorer) {
         return runFromExplorer(argc, argv);
     }
-    Arguments arguments{false, false, false, nullptr, argv + 1, 0};
+    Arguments arguments{false, false, false, nullptr, &argv[1], 0};
     bool options_ended = false;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
@@ -274,9 +274,9 @@ int runCommandLine(int argc, char** argv, PlatformStart start) {
         if (arguments.path_count > 1 || arguments.output_dir != nullptr) {
             return usageError("--list takes one input and writes no file");
         }
+        // A listing's lines name no file.
         const ConversionOptions options{
-            TRACE_LIST, TextSink{nullptr, writeStandardOutput}, arguments.paths[0], nullptr, false,
-            nullptr};
+            TRACE_LIST, TextSink{nullptr, writeStandardOutput}, nullptr, nullptr, false, nullptr};
         return listFile(arguments.paths[0], options).status;
     }
     if (arguments.output_dir != nullptr) {

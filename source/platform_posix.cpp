@@ -193,12 +193,9 @@ bool openTargetDirectory() {
 // ahead of the run, so that only chance, or a leftover of a killed run, can hold it.
 bool makeTempName() {
     std::uint64_t random;
-    if (getentropy(&random, sizeof random) != 0) {
-        return false;
-    }
-    std::snprintf(output.temp_name, sizeof output.temp_name, ".lyric2sysex.%016llx",
-                  static_cast<unsigned long long>(random));
-    return true;
+    return getentropy(&random, sizeof random) == 0 &&
+           std::snprintf(output.temp_name, sizeof output.temp_name, ".lyric2sysex.%016llx",
+                         static_cast<unsigned long long>(random)) > 0;
 }
 
 // Runs create(temp_name) under fresh names until one is free; the name is marked in use, with
