@@ -142,9 +142,11 @@ const std::vector<Row> kRows = {
     // A byte after the tracks is the file's too.
     row("every_command", kInOut, kTwoTracks + " 2A", {{"out.mid", kTwoTracksOut + " 2A"}},
         kTwoTracksTrace, 0, {{"out.mid", kSongOut}}),
-    // A message cut short by its track's end ends there, and the next track is scanned once.
-    row("message_ends_with_its_track", kInOut, song({"00 F1 F0", R"(00 FF 01 08 "$DEL_LO$")"}),
-        {{"out.mid", song({"00 F1 F0", "00 F0 07 00 48 05 7F 06 02 F7"})}},
+    // A message cut short by its track's end ends there, and the next track is scanned once; the
+    // byte after the last track is the output's last, alone in its block.
+    row("message_ends_with_its_track", kInOut,
+        song({"00 F1 F0", R"(00 FF 01 08 "$DEL_LO$")"}) + " 2A",
+        {{"out.mid", song({"00 F1 F0", "00 F0 07 00 48 05 7F 06 02 F7"}) + " 2A"}},
         "ME 01, size=8\nCOM DEL_LO\n"),
     row("song_replaced_by_force", {"-f", "-q", "in.mid", "out.mid"}, kSong, {{"out.mid", kSongOut}},
         "", 0, {{"out.mid", kSong}}),
