@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -81,11 +82,11 @@ struct FileIdentity {
 // Windows layer maps its error codes to those), or one of the program's own reasons, negative so
 // that they are no system's number.
 enum FailureReason : int {
-    REASON_NO_FREE_HIDDEN_NAME = -1,
-    REASON_LINK_OF_ANOTHER_USER = -2,  // a link in a shared folder that the kernel would not follow
-    REASON_FILE_OF_ANOTHER_USER = -3,  // a file in a shared folder that this user may not replace
-    REASON_NOT_A_REGULAR_FILE = -4,
-    REASON_OUTPUT_IS_A_SONG = -5,  // the conversion's own: an old output that holds commands
+    REASON_NO_FREE_HIDDEN_NAME = INT_MIN,
+    REASON_LINK_OF_ANOTHER_USER,  // a link in a shared folder that the kernel would not follow
+    REASON_FILE_OF_ANOTHER_USER,  // a file in a shared folder that this user may not replace
+    REASON_NOT_A_REGULAR_FILE,
+    REASON_OUTPUT_IS_A_SONG,  // the conversion's own: an old output that holds commands
 };
 
 // Opens an existing regular file for binary reading, and fills its identity; nullptr for

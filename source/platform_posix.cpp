@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ratio>
+#include <utility>
 
 #include "platform.h"
 #ifdef __APPLE__
@@ -321,8 +322,7 @@ bool closeOutputStream() {
 // The folder is held open from the creation to the end of the conversion, as the *at() calls'
 // anchor. Closing -1 is harmless.
 void closeTargetDirectory() {
-    close(output.directory_fd);
-    output.directory_fd = -1;
+    close(std::exchange(output.directory_fd, -1));
 }
 
 bool isRegularFile(int fd) {
