@@ -72,7 +72,7 @@ constexpr char kHeaderTag[] = "MThd";
 
 // What the scan adds to the conversion's records: the time of the event in its track, for the
 // listing, what the scan is for, and who listens to it.
-std::uint64_t track_ticks = 0;
+std::uint64_t track_ticks;
 ScanMode scan_mode = SCAN_CONVERT;
 const Listener* listener = nullptr;
 

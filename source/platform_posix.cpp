@@ -105,7 +105,7 @@ void directoryOf(const char* path, char (&directory)[PATH_MAX]) {
 // Everybody may add entries to such a folder, /tmp and its like, and only an entry's owner may
 // remove it: what stands there may have been planted by anybody.
 bool isSharedFolder(const struct stat& folder) {
-    return (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+    return (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
 }
 
 // The kernel's rule for shared folders, applied whatever the system's setting: there, a link is

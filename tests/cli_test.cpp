@@ -81,15 +81,17 @@ const std::string kWorkedOut =
 // Running status goes on across a command, a SysEx event and into the next track; the commands
 // come in either spelling, with a payload of bytes over 0x7F, none, or a text dropped.
 const std::string kTwoTracks =
-    song({R"(00 C0 05  00 06  00 FF 01 08 "$DEL_LO$"  00 07  00 F0 01 F7  00 08  00 FF 2F 00)",
+    song({R"(00 FF 51 03 07 A1 20  00 C0 05  00 06  00 FF 01 08 "$DEL_LO$"  00 07  00 F0 01 F7
+             00 08  00 FF 2F 00)",
           R"(00 09  00 FF 05 0A "$ADD_HP$" 82 A0  81 80 00 FF 01 08 "$ADD_LO$"  # after 0x4000 ticks
              00 FF 05 0C "$DEL_UP$ now"  00 FF 01 08 "$DEL_HL$"  00 FF 2F 00)"});
 const std::string kTwoTracksOut =
-    song({"00 C0 05  00 06  00 F0 07 00 48 05 7F 06 02 F7  00 07  00 F0 01 F7  00 08  00 FF 2F 00",
+    song({"00 FF 51 03 07 A1 20  00 C0 05  00 06  00 F0 07 00 48 05 7F 06 02 F7  00 07  00 F0 01 F7 "
+          "00 08  00 FF 2F 00",
           R"(00 09  00 F0 0B 00 48 05 7F 07 00 08 02 0A 00 F7  81 80 00 F0 07 00 48 05 7F 07 01 F7
         00 F0 07 00 48 05 7F 06 01 F7  00 F0 07 00 48 05 7F 06 00 F7  00 FF 2F 00)"});
 const std::string kTwoTracksTrace =
-    "PROG\nPROG\nME 01, size=8\nCOM DEL_LO\nPROG\nSysEx\nPROG\nME 2F, size=0\nPROG\n"
+    "ME 51, size=3\nPROG\nPROG\nME 01, size=8\nCOM DEL_LO\nPROG\nSysEx\nPROG\nME 2F, size=0\nPROG\n"
     "ME 05, size=10\nCOM ADD_UP\nME 01, size=8\nCOM ADD_LO\nME 05, size=12\nCOM DEL_UP\n"
     "ME 01, size=8\nCOM DEL_UL\nME 2F, size=0\n";
 
