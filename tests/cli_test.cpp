@@ -165,19 +165,22 @@ const std::vector<Row> kRows = {
     // A song in an output's place fails that file alone; the files after a failure are exact.
     row("folder",
         {"-o", "o/", "--", "in.mid", "bad.mid", "x\u202Egnp.mid", "-b.mid", "c.mid", "d.mid"},
-        kTwoTracks, {{"o/in.mid", kTwoTracksOut}, {"o/c.mid", kSongOut}, {"o/d.mid", kCommandFree}},
+        kTwoTracks,
+        {{"o/in.mid", kTwoTracksOut},
+         {"o/c.mid", song({R"(00 F0 07 00 48 05 7F 06 00 F7  00 FF 01 08 "$del_ul$")"})},
+         {"o/d.mid", kCommandFree}},
         "in.mid -> o/in.mid: 5 commands\nbad.mid: " + kEnd +
             "14)\nx\\xE2\\x80\\xAEgnp.mid: file "
             "can't read: No such file or directory\n-b.mid: file not replaced: o/-b.mid: " +
             kSongReason +
-            "c.mid -> o/c.mid: 1 command\n"
+            "c.mid -> o/c.mid: 1 command, 1 near miss\n"
             "d.mid -> o/d.mid: 0 commands, 5 near misses: no lyric commands in this file\n",
         1,
         {{"o/", ""},
          {"-b.mid", kSong},
          {"bad.mid", kBad},
          {"o/-b.mid", kSong},
-         {"c.mid", kSong},
+         {"c.mid", song({R"(00 FF 05 08 "$DEL_UL$"  00 FF 01 08 "$del_ul$")"})},
          {"d.mid", kCommandFree}}),
     row("list_near_misses", {"--list", "in.mid"}, kCommandFree, {},
         "1\t0\tnear\tlower-case letters\t$add_up$x\n1\t0\tnear\tblanks before the command\t "

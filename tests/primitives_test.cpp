@@ -77,8 +77,9 @@ TEST(Primitives, TerminalText) {
          R"(\xC2\x85\x80\x7F\xD8\x9C\xE2\x80\xAE\xE9\xFF)"},
         {"\xE2\x81\xA6 \\ \xC0\xAF\xED\xA0\x80\xE2\x80\xAA", false,
          R"(\xE2\x81\xA6 \ \xC0\xAF\xED\xA0\x80\xE2\x80\xAA)"},
-        {"\x1B[1A\xE6\xAD\x8C\xF0\x9F\x98\xBF\xDF\xBF\xC2\xA9\xF4\x80\x80\x80\xE6\xAD!\\\xE6\xAD",
-         true, R"(\x1B[1A歌😿߿©􀀀\xE6\xAD!\\\xE6\xAD)"}};
+        {"\x1B[1A\xE6\xAD\x8C\xF0\x9F\x98\xBF\xDF\xBF\xC2\xA9\xF4\x80\x80\x80\xE0\xA0\x80\xE6\xAD!"
+         "\\\xE6\xAD",
+         true, R"(\x1B[1A歌😿߿©􀀀ࠀ\xE6\xAD!\\\xE6\xAD)"}};
     for (const auto& [input, lyric, expected] : rows) {  // a lyric byte by byte, else a name
         TerminalText text{traceAppend, lyric};
         for (const char* byte = input; lyric && *byte != '\0'; ++byte)
@@ -101,7 +102,8 @@ TEST(Primitives, FoldedNames) {
                                                               {"\xED\xA0\x80", "Ａ", 1},
                                                               {"\x80", "\xC2\x80", 1},
                                                               {"\xC3(", "\xC3\xA8", 1},
-                                                              {"a😿", "A😿", 0}};
+                                                              {"a😿", "A😿", 0},
+                                                              {"\xF8\x90\x80\x80", "𐀀", 1}};
     for (const auto& [a, b, order] : rows)
         EXPECT_EQ(std::make_pair(compareFoldedNames(a, b), compareFoldedNames(b, a)),
                   std::make_pair(order, -order))
@@ -168,6 +170,11 @@ TEST(Library, RefusalsReleaseTheInput) {
     const int before = dup(0);
     close(before);
     EXPECT_EQ(listFile(".", {TRACE_QUIET, {}, ".", nullptr, false, nullptr}).status, 1);
+    // An old output probed and found no song, which is replaced.
+    Scratch scratch;
+    writeFile("a.mid", hex(song({R"(00 FF 01 08 "$DEL_LO$")"})));
+    writeFile("b.mid", hex(R"("no song")"));
+    EXPECT_EQ(convertFile("a.mid", "b.mid", {TRACE_QUIET, {}, "", "", false, nullptr}).status, 0);
     const int after = dup(0);
     close(after);
     EXPECT_EQ(after, before);
