@@ -75,7 +75,7 @@ std::uint32_t foldCase(std::uint32_t code) {
         std::begin(kCaseFolding), std::end(kCaseFolding), code,
         [](const CaseFoldRun& candidate, std::uint32_t wanted) { return candidate.last < wanted; });
     if (run == std::end(kCaseFolding) || code < run->first ||
-        (code - run->first) % run->stride != 0) {
+        code % run->stride != run->first % run->stride) {
         return code;
     }
     return static_cast<std::uint32_t>(static_cast<std::int32_t>(code) + run->delta);
