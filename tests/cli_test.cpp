@@ -295,6 +295,10 @@ const std::vector<Row> kRefusals = {
     failing("every_name_taken", "linkat<101", "unnamed files", "out.mid", {},
             "no free name for a hidden file beside it"),
     failing("rename_fails", "renameat", kFails),
+    // The next file of the folder, a new one, is not taken for the failed one's hidden name.
+    row("folder_after_a_failed_rename", {"FAIL=renameat:1", "-q", "-o", "o", "in.mid", "b.mid"},
+        kSong, {{"o/b.mid", kSongOut}}, "in.mid: file can't write: o/in.mid: Input/output error\n",
+        1, {{"o/", ""}, {"o/in.mid", kOld}, {"b.mid", kSong}}, "unnamed files"),
     failing("close_fails", "fclose", kFails, "new.mid"),
     // A file system without unnamed files gets a hidden named one.
     failing("no_unnamed_files", "openat64:1", "unnamed files", "out.mid", {{"out.mid", kSongOut}}),
