@@ -42,7 +42,7 @@ bool decodeAt(std::string_view name, std::size_t* at, std::uint32_t* code) {
 
 bool isValidUtf8(std::string_view name) {
     std::uint32_t code;
-    for (std::size_t at = 0; at < name.size();) {
+    for (std::size_t at = 0; at != name.size();) {
         if (!decodeAt(name, &at, &code)) {
             return false;
         }

@@ -1,9 +1,11 @@
 // The library's entry points: each opens what its conversion reads and writes, runs the
 // conversion, and, whether it completed or failed, closes everything and returns the result.
 // A failure anywhere below unwinds to the setjmp() here.
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstring>
+#include <iterator>
 
 #include "conversion.h"
 #include "failure.h"
@@ -39,9 +41,7 @@ ConversionResult endConversion() {
     const bool traced = traceFlushed();
     ConversionResult result{};
     result.status = completed && traced ? 0 : 1;
-    for (int kind = 0; kind < LYRIC_COMMAND_COUNT; ++kind) {
-        result.commands[kind] = scan_summary.commands[kind];
-    }
+    std::copy(std::begin(scan_summary.commands), std::end(scan_summary.commands), result.commands);
     result.near_misses = scan_summary.near_misses;
     result.format = scan_summary.format;
     result.division = scan_summary.division;

@@ -68,15 +68,15 @@ void removeTempOnSignal(int signal_number) {
     std::raise(signal_number);
 }
 
+std::int64_t nanoseconds(const struct timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * std::nano::den + time.tv_nsec;
+}
+
 void fillIdentity(const struct stat& status, FileIdentity* identity) {
-    identity->device = static_cast<std::uint64_t>(status.st_dev);
-    identity->file = static_cast<std::uint64_t>(status.st_ino);
-    identity->size = static_cast<std::uint64_t>(status.st_size);
-    identity->modified_ns =
-        static_cast<std::int64_t>(status.MODIFIED_TIME.tv_sec) * std::nano::den +
-        status.MODIFIED_TIME.tv_nsec;
-    identity->changed_ns = static_cast<std::int64_t>(status.CHANGED_TIME.tv_sec) * std::nano::den +
-                           status.CHANGED_TIME.tv_nsec;
+    *identity = FileIdentity{static_cast<std::uint64_t>(status.st_dev),
+                             static_cast<std::uint64_t>(status.st_ino),
+                             static_cast<std::uint64_t>(status.st_size),
+                             nanoseconds(status.MODIFIED_TIME), nanoseconds(status.CHANGED_TIME)};
 }
 
 bool startsWith(const char* text, const char* prefix) {
