@@ -60,8 +60,9 @@ int compareFoldedCodePoints(std::string_view a, std::string_view b) {
         decodeAt(b, &at_b, &code_b);
         const std::uint32_t folded_a = foldCase(code_a);
         const std::uint32_t folded_b = foldCase(code_b);
-        if (folded_a != folded_b) {
-            return folded_a < folded_b ? -1 : 1;
+        const int order = (folded_a > folded_b) - (folded_a < folded_b);
+        if (order != 0) {
+            return order;
         }
     }
     return static_cast<int>(at_a < a.size()) - static_cast<int>(at_b < b.size());

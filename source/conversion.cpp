@@ -17,7 +17,7 @@
 MidiInfo in_midi_info;
 MidiFileReadingInfo mInfo;
 bool isEndMidiFile = false;
-bool isFirstWriteAtTrack = true;
+bool isFirstWriteAtTrack;
 ScanSummary scan_summary;
 
 namespace {
@@ -157,7 +157,7 @@ void reportTiming(std::uint8_t type, std::uint32_t size) {
     }
     std::uint8_t bytes[3];
     if (type == 0x51 && size == 3 && listener->tempo != nullptr) {
-        readInputBytes(bytes, 3);
+        readInputBytes(bytes, sizeof bytes);
         listener->tempo(listener->context, mInfo.current_track_num + 1, track_ticks,
                         std::uint32_t{bytes[0]} << 16 | bytes[1] << 8 | bytes[2]);
     } else if (type == 0x58 && size >= 2 && listener->time_signature != nullptr) {

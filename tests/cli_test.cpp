@@ -100,7 +100,9 @@ const std::string kTwoTracksTrace =
 const std::string kCommandFree =
     song({R"(00 A1 3C 20  00 FF 03 09 "$ADD_UP$x"  00 FF 06 08 "$DEL_LO$"  00 FF 01 09 "$add_up$x"
              00 FF 05 09 " $ADD_UP$"  00 FF 01 07 "$DEL_LO"  00 FF 05 0B "$DEL_LOx yz"
-             10 FF 01 08 "$ADD_LX$"  00 FF 01 0B "Hello world"  00 3D 10)"});
+             10 FF 01 08 "$ADD_LX$"  00 FF 01 0B "Hello world"  00 FF 01 08 " $ADD_UP"
+             24 FF 06 00  # a blank and seven bytes, then a delta time that is "$"
+             00 3D 10)"});
 
 const Bytes kCommandFreeBytes = hex(kCommandFree);
 
