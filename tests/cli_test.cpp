@@ -100,7 +100,7 @@ const std::string kTwoTracksTrace =
 const std::string kCommandFree =
     song({R"(00 A1 3C 20  00 FF 03 09 "$ADD_UP$x"  00 FF 06 08 "$DEL_LO$"  00 FF 01 09 "$add_up$x"
              00 FF 05 09 " $ADD_UP$"  00 FF 01 07 "$DEL_LO"  00 FF 05 0B "$DEL_LOx yz"
-             10 FF 01 08 "$ADD_LX$"  00 FF 01 0B "Hello world"  00 FF 01 08 " $ADD_UP"
+             10 FF 01 08 "$ADD_LX$"  00 FF 01 08 "#DEL_UL$"  00 FF 01 0B "Hello world"  00 FF 01 08 " $ADD_UP"
              24 FF 06 00  # a blank and seven bytes, then a delta time that is "$"
              00 3D 10)"});
 
@@ -176,7 +176,7 @@ const std::vector<Row> kRows = {
             "can't read: No such file or directory\n-b.mid: file not replaced: o/-b.mid: " +
             kSongReason +
             "c.mid -> o/c.mid: 1 command, 1 near miss\n"
-            "d.mid -> o/d.mid: 0 commands, 5 near misses: no lyric commands in this file\n",
+            "d.mid -> o/d.mid: 0 commands, 6 near misses: no lyric commands in this file\n",
         1,
         {{"o/", ""},
          {"-b.mid", kSong},
@@ -187,7 +187,8 @@ const std::vector<Row> kRows = {
     row("list_near_misses", {"--list", "in.mid"}, kCommandFree, {},
         "1\t0\tnear\tlower-case letters\t$add_up$x\n1\t0\tnear\tblanks before the command\t "
         "$ADD_UP$\n1\t0\tnear\tno closing $\t$DEL_LO\n1\t0\tnear\tno closing $\t$DEL_LOx yz\n"
-        "1\t16\tnear\tone character different\t$ADD_LX$\n"),
+        "1\t16\tnear\tone character different\t$ADD_LX$\n"
+        "1\t16\tnear\tone character different\t#DEL_UL$\n"),
     row("folder_quiet", {"-q", "--output-dir", "o", "in.mid", "b.mid"}, kSong,
         {{"o/in.mid", kSongOut}, {"o/b.mid", kSongOut}}, "", 0, {{"o/", ""}, {"b.mid", kSong}}),
     // Without /proc an unnamed file could not be linked: a hidden named one takes its place.
