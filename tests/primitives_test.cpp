@@ -165,6 +165,9 @@ Bytes convertInMemory(Bytes in) {
     return out;
 }
 
+const OutputSink kDiscard{
+    nullptr, [](void*, std::uint64_t, const std::uint8_t*, std::size_t) { return true; }};
+
 // A refused input leaves no descriptor behind: the next one opened gets the same number.
 TEST(Library, RefusalsReleaseTheInput) {
     const int before = dup(0);
@@ -192,7 +195,22 @@ TEST(Library, ReadFailuresAndSizes) {
             nullptr, {TRACE_QUIET, {}, "in", nullptr, false, nullptr});
         failures += std::string(result.message) + (result.file ? result.file : "") + ";";
     }
-    EXPECT_EQ(failures, "file can't readin;file too large;");
+    // A track 16 bytes short of 4 GiB that its command would lengthen by 128 MiB; the reader gives
+    // zeros after the head.
+    static const Bytes head =
+        hex(R"("MThd" {00 01 00 01 00 60} "MTrk" FF FF FF F0  00 FF 01 C0 80 80 04 "$ADD_UP$")");
+    const ConversionResult grown =
+        convertStream(InputReader{nullptr, 0x8000100,
+                                  [](void*, std::uint64_t at, std::uint8_t* to, std::size_t size) {
+                                      std::fill_n(to, size, 0);
+                                      if (at < head.size()) {
+                                          readBytes(const_cast<Bytes*>(&head), at, to, size);
+                                      }
+                                      return size;
+                                  }},
+                      &kDiscard, {TRACE_QUIET, {}, "in", "out", false, nullptr});
+    failures += grown.message + std::to_string(grown.track) + " " + std::to_string(grown.offset);
+    EXPECT_EQ(failures, "file can't readin;file too large;file too large1 22");
 }
 
 TEST(Library, ConversionsStartAfresh) {
