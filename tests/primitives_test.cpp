@@ -78,8 +78,8 @@ TEST(Primitives, TerminalText) {
         {"\xE2\x81\xA6 \\ \xC0\xAF\xED\xA0\x80\xE2\x80\xAA\xF4\x90\x80\x80", false,
          R"(\xE2\x81\xA6 \ \xC0\xAF\xED\xA0\x80\xE2\x80\xAA\xF4\x90\x80\x80)"},
         {"\x1B[1A\xE6\xAD\x8C\xF0\x9F\x98\xBF\xDF\xBF\xC2\xA9\xF4\x80\x80\x80\xE0\xA0\x80\xE6\xAD!"
-         "\\\xE6\xAD",
-         true, R"(\x1B[1A歌😿߿©􀀀ࠀ\xE6\xAD!\\\xE6\xAD)"}};
+         "\\\xE6\xAD\xC2\xA0\xEF\xBC\x81",
+         true, R"(\x1B[1A歌😿߿©􀀀ࠀ\xE6\xAD!\\\xE6\xAD ！)"}};
     for (const auto& [input, lyric, expected] : rows) {  // a lyric byte by byte, else a name
         TerminalText text{traceAppend, lyric};
         for (const char* byte = input; lyric && *byte != '\0'; ++byte)
@@ -216,13 +216,13 @@ TEST(Library, ReadFailuresAndSizes) {
 TEST(Library, ConversionsStartAfresh) {
     const Bytes song = hex(R"("MThd" {00 02 00 01 01 E0} "MTrk" {00 FF 51 03 07 A1 20
         10 FF 58 04 03 02 18 08  20 FF 01 0A "$ADD_LO$hi"  00 FF 01 08 "$ADD_LO "
-        30 FF 05 08 "$DEL_UP$"})");
+        30 FF 05 08 "$DEL_UP$"  00 FF 2F 00})");
     const Bytes first = convertInMemory(song);
-    convertInMemory(Bytes(song.begin(), song.end() - 4));
+    convertInMemory(Bytes(song.begin(), song.end() - 8));
     EXPECT_EQ(convertInMemory(song), first);
     EXPECT_EQ(first, hex(R"("MThd" {00 02 00 01 01 E0} "MTrk" {00 FF 51 03 07 A1 20
         10 FF 58 04 03 02 18 08  20 F0 0B 00 48 05 7F 07 01 06 08 06 09 F7
-        00 FF 01 08 "$ADD_LO "  30 F0 07 00 48 05 7F 06 01 F7})"));
+        00 FF 01 08 "$ADD_LO "  30 F0 07 00 48 05 7F 06 01 F7  00 FF 2F 00})"));
     // Tempo, time signature, the command and its text, the near miss (rule 3) and its text.
     const std::string heard_first = "1 0 500000 1 16 3 2 1 48 1 hi1 48 2 $ADD_LO ";
     const std::string whole = heard_first + "1 96 3 0 0 0 1 1 1 480 2 -\n";
