@@ -131,7 +131,7 @@ using Known = std::tuple<std::uint64_t, std::uint64_t, int>;
 
 std::vector<Known> inputIdentities(const Arguments& arguments) {
     std::vector<Known> inputs;
-    for (int i = 0; i < arguments.path_count; ++i) {
+    for (int i = 0; i != arguments.path_count; ++i) {
         FileIdentity identity{};
         if (platformIdentifyPath(arguments.paths[i], &identity)) {
             inputs.emplace_back(identity.device, identity.file, i);

@@ -3,6 +3,7 @@
 #include "conversion.h"
 
 #include <algorithm>
+#include <cctype>
 #include <csetjmp>
 #include <cstring>
 #include <string_view>
@@ -269,8 +270,9 @@ bool anyCommand(Rule rule) {
     return false;
 }
 
+// The program never sets a locale: in the C locale only ASCII letters change.
 std::uint8_t upperCase(std::uint8_t byte) {
-    return byte >= 'a' && byte <= 'z' ? static_cast<std::uint8_t>(byte - 'a' + 'A') : byte;
+    return static_cast<std::uint8_t>(std::toupper(byte));
 }
 
 bool isBlank(int byte) {

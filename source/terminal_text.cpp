@@ -101,9 +101,9 @@ void begin(TerminalText& text, std::uint8_t byte) {
 void finish(TerminalText& text) {
     if (isHidden(codePoint(text))) {
         escapePending(text);
-        return;
+    } else {
+        text.sink(reinterpret_cast<const char*>(text.pending), text.count);
     }
-    text.sink(reinterpret_cast<const char*>(text.pending), text.count);
     text.count = 0;
 }
 
