@@ -73,13 +73,13 @@ TEST(Primitives, ChannelMessageParser) {
 
 TEST(Primitives, TerminalText) {
     const std::tuple<const char*, bool, const char*> rows[] = {
-        {"\xC2\x85\x80\x7F\xD8\x9C\xE2\x80\xAE\xE9\xFF", false,
-         R"(\xC2\x85\x80\x7F\xD8\x9C\xE2\x80\xAE\xE9\xFF)"},
+        {"\xC2\x85\x80\x7F\xD8\x9C\xE2\x80\xAE\xE9\xFF\xF5\x80\x80\x80", false,
+         R"(\xC2\x85\x80\x7F\xD8\x9C\xE2\x80\xAE\xE9\xFF\xF5\x80\x80\x80)"},
         {"\xE2\x81\xA6 \\ \xC0\xAF\xED\xA0\x80\xE2\x80\xAA\xF4\x90\x80\x80", false,
          R"(\xE2\x81\xA6 \ \xC0\xAF\xED\xA0\x80\xE2\x80\xAA\xF4\x90\x80\x80)"},
         {"\x1B[1A\xE6\xAD\x8C\xF0\x9F\x98\xBF\xDF\xBF\xC2\xA9\xF4\x80\x80\x80\xE0\xA0\x80\xE6\xAD!"
-         "\\\xE6\xAD\xC2\xA0\xEF\xBC\x81",
-         true, R"(\x1B[1A歌😿߿©􀀀ࠀ\xE6\xAD!\\\xE6\xAD ！)"}};
+         "\\\xE6\xAD\xC2\xA0\xEF\xBC\x81\xE2\x81\xAA",
+         true, R"(\x1B[1A歌😿߿©􀀀ࠀ\xE6\xAD!\\\xE6\xAD ！⁪)"}};
     for (const auto& [input, lyric, expected] : rows) {  // a lyric byte by byte, else a name
         TerminalText text{traceAppend, lyric};
         for (const char* byte = input; lyric && *byte != '\0'; ++byte)
@@ -168,19 +168,27 @@ Bytes convertInMemory(Bytes in) {
 const OutputSink kDiscard{
     nullptr, [](void*, std::uint64_t, const std::uint8_t*, std::size_t) { return true; }};
 
-// A refused input leaves no descriptor behind: the next one opened gets the same number.
+// The numbers the next descriptors opened get: a descriptor left open takes one of them.
+std::vector<int> nextDescriptors() {
+    std::vector<int> numbers{dup(0), dup(0), dup(0)};
+    std::for_each(numbers.begin(), numbers.end(), close);
+    return numbers;
+}
+
+// Refused inputs and failed conversions leave no descriptor behind.
 TEST(Library, RefusalsReleaseTheInput) {
-    const int before = dup(0);
-    close(before);
+    const std::vector<int> before = nextDescriptors();
     EXPECT_EQ(listFile(".", {TRACE_QUIET, {}, ".", nullptr, false, nullptr}).status, 1);
-    // An old output probed and found no song, which is replaced.
+    // An old output probed and found no song, which is replaced; then a conversion that fails
+    // after its output was opened.
     Scratch scratch;
-    writeFile("a.mid", hex(song({R"(00 FF 01 08 "$DEL_LO$")"})));
+    const Bytes whole = hex(song({R"(00 FF 01 08 "$DEL_LO$")"}));
+    writeFile("a.mid", whole);
     writeFile("b.mid", hex(R"("no song")"));
+    writeFile("c.mid", Bytes(whole.begin(), whole.end() - 4));
     EXPECT_EQ(convertFile("a.mid", "b.mid", {TRACE_QUIET, {}, "", "", false, nullptr}).status, 0);
-    const int after = dup(0);
-    close(after);
-    EXPECT_EQ(after, before);
+    EXPECT_EQ(convertFile("c.mid", "d.mid", {TRACE_QUIET, {}, "", "", false, nullptr}).status, 1);
+    EXPECT_EQ(nextDescriptors(), before);
 }
 
 // A reader that fails fails the conversion, naming the input; 4 GiB are more than the offsets
