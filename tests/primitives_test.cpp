@@ -42,6 +42,11 @@ TEST(Primitives, ByteOrder) {
         EXPECT_EQ(convEndianU32(host), stored);
 }
 
+bool appendTo(void* text, const char* piece, std::size_t size) {
+    static_cast<std::string*>(text)->append(piece, size);
+    return true;
+}
+
 // Per byte, whether it completed a message. The parser's state carries over from one row to the
 // next, as it does from one event and one track to the next.
 TEST(Primitives, ChannelMessageParser) {
@@ -54,13 +59,7 @@ TEST(Primitives, ChannelMessageParser) {
         {"F0 43 10 F7 10 20 F7 3C 40  # F0 ... F7, F7 alone", "000001000", "midi-sysex\n"},
         {"90 3C B0 07 64 F4 F5 80 F9 3C FD 40", "000010000001", "CC\nNOTE OFF\n"}};
     std::string traced;
-    setUpTrace(TRACE_EVENTS,
-               TextSink{&traced,
-                        [](void* into, const char* text, std::size_t size) {
-                            static_cast<std::string*>(into)->append(text, size);
-                            return true;
-                        }},
-               nullptr, nullptr);
+    setUpTrace(TRACE_EVENTS, TextSink{&traced, appendTo}, nullptr, nullptr);
     for (const auto& [bytes, completes, trace] : rows) {
         std::string completed;
         for (const std::uint8_t byte : hex(bytes))
@@ -168,6 +167,15 @@ Bytes convertInMemory(Bytes in) {
 const OutputSink kDiscard{
     nullptr, [](void*, std::uint64_t, const std::uint8_t*, std::size_t) { return true; }};
 
+// A file of 128 MiB: a huge track, the head of an add command, zeros.
+std::size_t readGrowing(void*, std::uint64_t at, std::uint8_t* to, std::size_t size) {
+    static Bytes head =
+        hex(R"("MThd" {00 01 00 01 00 60} "MTrk" FF FF FF F0  00 FF 01 C0 80 80 04 "$ADD_UP$")");
+    std::fill_n(to, size, 0);
+    readBytes(&head, std::min<std::uint64_t>(at, head.size()), to, size);
+    return size;
+}
+
 // The numbers the next descriptors opened get: a descriptor left open takes one of them.
 std::vector<int> nextDescriptors() {
     std::vector<int> numbers{dup(0), dup(0), dup(0)};
@@ -203,20 +211,10 @@ TEST(Library, ReadFailuresAndSizes) {
             nullptr, {TRACE_QUIET, {}, "in", nullptr, false, nullptr});
         failures += std::string(result.message) + (result.file ? result.file : "") + ";";
     }
-    // A track 16 bytes short of 4 GiB that its command would lengthen by 128 MiB; the reader gives
-    // zeros after the head.
-    static const Bytes head =
-        hex(R"("MThd" {00 01 00 01 00 60} "MTrk" FF FF FF F0  00 FF 01 C0 80 80 04 "$ADD_UP$")");
+    // A track 16 bytes short of 4 GiB that its command would lengthen by 128 MiB.
     const ConversionResult grown =
-        convertStream(InputReader{nullptr, 0x8000100,
-                                  [](void*, std::uint64_t at, std::uint8_t* to, std::size_t size) {
-                                      std::fill_n(to, size, 0);
-                                      if (at < head.size()) {
-                                          readBytes(const_cast<Bytes*>(&head), at, to, size);
-                                      }
-                                      return size;
-                                  }},
-                      &kDiscard, {TRACE_QUIET, {}, "in", "out", false, nullptr});
+        convertStream(InputReader{nullptr, 0x8000100, readGrowing}, &kDiscard,
+                      {TRACE_QUIET, {}, "in", "out", false, nullptr});
     failures += grown.message + std::to_string(grown.track) + " " + std::to_string(grown.offset);
     EXPECT_EQ(failures, "file can't readin;file too large;file too large1 22");
 }
