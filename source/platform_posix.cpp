@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -291,8 +292,10 @@ void copyExtendedAttributes([[maybe_unused]] const char* from, [[maybe_unused]] 
 #ifdef __linux__
     static char names[XATTR_LIST_MAX];
     static char value[XATTR_SIZE_MAX];
-    const ssize_t length = listxattr(from, names, sizeof names);
-    for (const char* name = names; name < names + length; name += std::strlen(name) + 1) {
+    // The kernel hands over whole names, each ended by a null (it checks a FUSE file system's
+    // list for that), so the walk lands on the list's end; a failure lists none.
+    const char* const end = names + std::max(listxattr(from, names, sizeof names), ssize_t{});
+    for (const char* name = names; name != end; name += std::strlen(name) + 1) {
         const ssize_t size = getxattr(from, name, value, sizeof value);
         if (size >= 0) {
             fsetxattr(to, name, value, static_cast<std::size_t>(size), 0);

@@ -90,7 +90,7 @@ void begin(TerminalText& text, std::uint8_t byte) {
         return;
     }
     text.length = sequenceLength(byte);
-    if (text.length == 0) {
+    if (text.length < 2) {
         putEscape(text.sink, byte);
         return;
     }
