@@ -189,6 +189,10 @@ const std::vector<Row> kRows = {
         "$ADD_UP$\n1\t0\tnear\tno closing $\t$DEL_LO\n1\t0\tnear\tno closing $\t$DEL_LOx yz\n"
         "1\t16\tnear\tone character different\t$ADD_LX$\n"
         "1\t16\tnear\tone character different\t#DEL_UL$\n"),
+    // What no output may be written through is refused at the output, as no planted file.
+    row("folder_output_through_a_file", {"-o", "o", "in.mid"}, kSong, {},
+        "in.mid: file can't write: o/in.mid: Not a directory\n", 1,
+        {{"o/", ""}, {"o/in.mid", "-> ../in.mid/x"}}, kPosix),
     row("folder_quiet", {"-q", "--output-dir", "o", "in.mid", "b.mid"}, kSong,
         {{"o/in.mid", kSongOut}, {"o/b.mid", kSongOut}}, "", 0, {{"o/", ""}, {"b.mid", kSong}}),
     // Without /proc an unnamed file could not be linked: a hidden named one takes its place.
