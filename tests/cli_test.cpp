@@ -15,6 +15,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <regex>
 
 #include "support.h"
 
@@ -373,10 +374,7 @@ TEST_P(Cli, Row) {
         else if (path.rfind("shared", 0) == 0 || path.rfind("their", 0) == 0)
             fs::permissions(path, fs::perms(01777));
 #ifndef _WIN32
-        if (fs::path(path.substr(0, path.find_last_not_of('/') + 1))
-                .filename()
-                .string()
-                .rfind("their", 0) == 0)
+        if (std::regex_search(path, std::regex("(^|/)their[^/]*/?$")))
             lchown(path.c_str(), 65534, 65534);
 #endif
     }
