@@ -110,7 +110,7 @@ const Bytes kCommandFreeBytes = hex(kCommandFree);
 // Commands of two tracks at their times (their lines more than a trace buffer holds); a text with
 // a backslash, a space, control bytes and UTF-8.
 const std::string kListed =
-    song({R"(00 FF 01 17 "$ADD_UP$a\ b" 01 7F "歌" C2 85 E2 80 AE E9  # C1, RLO, Latin-1
+    song({R"(00 FF 01 18 "$ADD_UP$a\ b" 01 00 7F "歌" C2 85 E2 80 AE E9  # C1, RLO, Latin-1
              81 00 90 3C 40  10 FF 05 0C "$DEL_HI$ now")",
           R"(83 60 FF 05 09 "$ADD_HI$x" )" + times(R"(00 FF 01 08 "$DEL_LO$" )", 6000)});
 
@@ -162,7 +162,7 @@ const std::vector<Row> kRows = {
         {{"歌.mid", kSong}}),
     // An option may follow the input.
     row("list", {"in.mid", "--list"}, kListed, {},
-        "1\t0\tADD_UP\ta\\\\ b\\x01\\x7F歌\\xC2\\x85\\xE2\\x80\\xAE\\xE9\n1\t144\tDEL_UP\n"
+        "1\t0\tADD_UP\ta\\\\ b\\x01\\x00\\x7F歌\\xC2\\x85\\xE2\\x80\\xAE\\xE9\n1\t144\tDEL_UP\n"
         "2\t480\tADD_UP\tx\n" +
             times("2\t480\tDEL_LO\n", 6000)),
     // A song in an output's place fails that file alone; the files after a failure are exact.
