@@ -45,7 +45,8 @@ ConversionResult endConversion() {
     result.near_misses = scan_summary.near_misses;
     result.format = scan_summary.format;
     result.division = scan_summary.division;
-    result.message = failure.message;
+    // A conversion that completed but could not write its trace's last lines says so too.
+    result.message = completed && !traced ? "file can't write" : failure.message;
     result.file = failure.file;
     result.reason = reasonText(failure.reason);
     result.track = failure.place.track;
