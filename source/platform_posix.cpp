@@ -147,17 +147,21 @@ Resolution resolveOutputPath(const char* path) {
         if (isOthersInSharedFolder(output.target_path, status)) {
             return refuseResolution(REASON_LINK_OF_ANOTHER_USER);
         }
-        // readlink() ends nothing with a null: the zeros after what it writes do.
         char link[PATH_MAX] = {};
         const ssize_t length = readlink(output.target_path, link, sizeof link);
         if (length < 0) {
             return RESOLVE_FAILED;
         }
-        const std::size_t keep = link[0] == '/' ? 0 : directoryLength(output.target_path);
-        if (keep + static_cast<std::size_t>(length) >= sizeof output.target_path) {
+        // A relative link goes on from its own folder. A path the buffer cannot hold, cut short,
+        // would name another file: it is refused whole.
+        const int keep = link[0] == '/' ? 0 : static_cast<int>(directoryLength(output.target_path));
+        char next[sizeof output.target_path];
+        const int written = std::snprintf(next, sizeof next, "%.*s%.*s", keep, output.target_path,
+                                          static_cast<int>(length), link);
+        if (static_cast<std::size_t>(written) >= sizeof next) {
             return refuseResolution(ENAMETOOLONG);
         }
-        std::strcpy(output.target_path + keep, link);
+        std::memcpy(output.target_path, next, sizeof next);
     }
     return refuseResolution(ELOOP);
 }

@@ -204,6 +204,10 @@ const std::vector<Row> kRows = {
     // As many symbolic links as a system call follows, and one more.
     row("forty_links_followed", {"-q", "in.mid", "l40"}, kSong, {{"out.mid", kSongOut}}, "", 0,
         chain(40), kLinux),
+    // A link that would lead to a path one byte longer than a path may be is not cut short.
+    row("link_past_the_longest_path", {"-q", "in.mid", "d/l.mid"}, kSong, {},
+        "file can't write: d/l.mid: File name too long\nERR\n", 1,
+        {{"d/l.mid", "-> " + times("a/", 2046) + "bc"}}, kLinux),
     row("links_41", {"-q", "in.mid", "l41"}, kSong, {},
         "file can't write: l41: Too many levels of symbolic links\nERR\n", 1, chain(41), kPosix),
     // In a shared folder, a link is followed when this user or the folder's owner made it.
