@@ -23,8 +23,9 @@ bool decodeAt(std::string_view name, std::size_t* at, std::uint32_t* code) {
     if (lead < 0x80) {
         return true;
     }
-    // The lead's high bits count the continuation bytes that follow; a continuation cannot lead.
-    const int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+    // The lead's high bits count the continuation bytes that follow; a continuation cannot lead,
+    // nor can C0 and C1, which begin only overlong forms.
+    const int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : 0;
     if (extra == 0 || lead >= 0xF8) {
         return false;
     }

@@ -275,8 +275,9 @@ int runCommandLine(int argc, char** argv, PlatformStart start) {
             return usageError("--list takes one input and writes no file");
         }
         // A listing's lines name no file.
-        const ConversionOptions options{
-            TRACE_LIST, TextSink{nullptr, writeStandardOutput}, nullptr, nullptr, false, nullptr};
+        const ConversionOptions options{TRACE_LIST,      TextSink{nullptr, writeStandardOutput},
+                                        nullptr,         nullptr,
+                                        arguments.force, nullptr};
         return listFile(arguments.paths[0], options).status;
     }
     if (arguments.output_dir != nullptr) {

@@ -17,7 +17,7 @@
 
 MidiInfo in_midi_info;
 MidiFileReadingInfo mInfo;
-bool isEndMidiFile = false;
+bool isEndMidiFile;
 bool isFirstWriteAtTrack;
 ScanSummary scan_summary;
 

@@ -50,16 +50,8 @@ std::string entry(const Snapshot& before, const std::string& path, const Bytes& 
 // nobody, or with something done as soon as it has printed its first line: its input file
 // (in.mid) changed and SIGHUP sent, or SIGTERM sent; and any of these with an empty /proc (as
 // root).
-enum How {
-    kRun,
-    kTraceToFull,
-    kTraceUnread,
-    kFileSizeLimit,
-    kAsNobody,
-    kChangeInput,
-    kSigTerm,
-    kWithoutProc = 16
-};
+enum How { kRun, kTraceToFull, kTraceUnread, kFileSizeLimit, kAsNobody, kChangeInput, kSigTerm };
+constexpr int kWithoutProc = 16;
 
 struct Result {
     std::string out;
