@@ -54,7 +54,7 @@ bool isValidUtf8(std::string_view name) {
 // Both names must be valid UTF-8.
 int compareFoldedCodePoints(std::string_view a, std::string_view b) {
     std::size_t at_a = 0, at_b = 0;
-    while (at_a < a.size() && at_b < b.size()) {
+    while (at_a != a.size() && at_b != b.size()) {
         std::uint32_t code_a;
         std::uint32_t code_b;
         decodeAt(a, &at_a, &code_a);

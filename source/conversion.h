@@ -19,9 +19,6 @@ struct ScanSummary {
 };
 extern ScanSummary scan_summary;
 
-// The probe's first command unwinds to failure_exit with this value; a failure with kFailed.
-constexpr int kCommandFound = 2;
-
 // Scans the whole input from fresh records: reads the header, builds the track index and scans
 // every event, converting, listing or probing. A failure unwinds to failure_exit.
 void scanInput(ScanMode mode, const Listener* listener);

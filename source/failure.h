@@ -21,8 +21,10 @@ struct Failure {
 };
 extern Failure failure;
 
-// The entry point's setjmp() sets it; failWith() jumps back there, with kFailed.
+// The entry point's setjmp() sets it; failWith() jumps back there.
 extern std::jmp_buf failure_exit;
-constexpr int kFailed = 1;
+// What that setjmp() returns: when it is set, after a failure, and when the probe of an old output
+// finds its first command.
+enum Jump { kJumpSet, kFailed, kCommandFound };
 
 [[noreturn]] void failWith(const char* message, const char* file, int reason, FaultPlace place);

@@ -70,7 +70,7 @@ bool isSong(const char* path) {
     InputReader reader;
     bool song = false;
     switch (setjmp(failure_exit)) {
-        case 0:
+        case kJumpSet:
             if (openInputFile(path, &reader)) {
                 openStreams(reader, path, nullptr, nullptr);
                 scanInput(SCAN_PROBE, nullptr);
@@ -131,7 +131,7 @@ void convertOpenFiles(const char* input_path, const char* output_path,
 ConversionResult convertFile(const char* input_path, const char* output_path,
                              const ConversionOptions& options) {
     startConversion(options);
-    if (setjmp(failure_exit) == 0) {
+    if (setjmp(failure_exit) == kJumpSet) {
         convertOpenFiles(input_path, output_path, options);
     }
     closeOutputFile();
@@ -141,7 +141,7 @@ ConversionResult convertFile(const char* input_path, const char* output_path,
 
 ConversionResult listFile(const char* input_path, const ConversionOptions& options) {
     startConversion(options);
-    if (setjmp(failure_exit) == 0) {
+    if (setjmp(failure_exit) == kJumpSet) {
         InputReader reader;
         if (!openInputFile(input_path, &reader)) {
             fail("file can't read", input_path, errno);
@@ -156,7 +156,7 @@ ConversionResult listFile(const char* input_path, const ConversionOptions& optio
 ConversionResult convertStream(const InputReader& input, const OutputSink* output,
                                const ConversionOptions& options) {
     startConversion(options);
-    if (setjmp(failure_exit) == 0) {
+    if (setjmp(failure_exit) == kJumpSet) {
         openStreams(input, options.input_name, output, options.output_name);
         scanInput(output != nullptr ? SCAN_CONVERT : SCAN_LIST, options.listener);
         if (output != nullptr) {

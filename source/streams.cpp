@@ -46,7 +46,7 @@ void openStreams(const InputReader& input, const char* input_name, const OutputS
                  const char* output_name) {
     streams = Streams{input, input_name, output != nullptr ? *output : OutputSink{}, output_name};
     stream_offsets = StreamOffsets{};
-    scan_block.offset = copy_block.offset = 0;
+    // An empty block is filled from wherever its cursor stands, whatever offset it held before.
     scan_block.filled = copy_block.filled = 0;
     output_block.offset = 0;
     output_block.used = 0;

@@ -29,8 +29,8 @@ bool isHidden(std::uint32_t code_point) {
     return false;
 }
 
-// 0 for a byte that cannot begin a sequence: a continuation byte, C0 and C1 (overlong only) and
-// F5 upwards (above U+10FFFF).
+// None (0) for a byte that cannot begin a sequence: a continuation byte, C0 and C1 (overlong only)
+// and F5 upwards (above U+10FFFF).
 std::uint8_t sequenceLength(std::uint8_t lead) {
     if (lead >= 0xC2 && lead <= 0xDF) {
         return 2;
@@ -38,7 +38,10 @@ std::uint8_t sequenceLength(std::uint8_t lead) {
     if (lead >= 0xE0 && lead <= 0xEF) {
         return 3;
     }
-    return lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        return 4;
+    }
+    return {};
 }
 
 // The second byte is where overlongs (E0, F0), surrogates (ED) and code points above U+10FFFF

@@ -74,11 +74,14 @@ TEST(Primitives, TerminalText) {
     const std::tuple<const char*, bool, const char*> rows[] = {
         {"\xC2\x85\x80\x7F\xD8\x9C\xE2\x80\xAE\xE9\xFF\xF5\x80\x80\x80\xE2\x80\x8E", false,
          R"(\xC2\x85\x80\x7F\xD8\x9C\xE2\x80\xAE\xE9\xFF\xF5\x80\x80\x80\xE2\x80\x8E)"},
-        {"\xE2\x81\xA6 \\ \xC0\xAF\xED\xA0\x80\xE2\x80\xAA\xF4\x90\x80\x80", false,
-         R"(\xE2\x81\xA6 \ \xC0\xAF\xED\xA0\x80\xE2\x80\xAA\xF4\x90\x80\x80)"},
+        {"\xE2\x81\xA6 \\ "
+         "\xC0\xAF\xED\xA0\x80\xE2\x80\xAA\xF4\x90\x80\x80\xE0\x9F\xBF\xE6\xC0\x80\xE6\xAD\xC0",
+         false,
+         R"(\xE2\x81\xA6 \ \xC0\xAF\xED\xA0\x80\xE2\x80\xAA\xF4\x90\x80\x80\xE0\x9F\xBF\xE6\xC0\x80\xE6\xAD\xC0)"},
         {"\x1B[1A\xE6\xAD\x8C\xF0\x9F\x98\xBF\xDF\xBF\xC2\xA9\xF4\x80\x80\x80\xE0\xA0\x80\xE6\xAD!"
-         "\\\xE6\xAD\xC2\xA0\xEF\xBC\x81\xE2\x81\xAA\xD8\x9D\xE2\x80\x90\xE2\x80\xAF",
-         true, R"(\x1B[1A歌😿߿©􀀀ࠀ\xE6\xAD!\\\xE6\xAD ！⁪؝‐ )"}};
+         "\\\xE6\xAD\xC2\xA0\xEF\xBC\x81\xE2\x81\xAA\xD8\x9D\xE2\x80\x90\xE2\x80\xAF\xE1\x80\x80"
+         "\xF0\x90\x80\x80",
+         true, R"(\x1B[1A歌😿߿©􀀀ࠀ\xE6\xAD!\\\xE6\xAD ！⁪؝‐ က𐀀)"}};
     for (const auto& [input, lyric, expected] : rows) {  // a lyric byte by byte, else a name
         TerminalText text{traceAppend, lyric};
         for (const char* byte = input; lyric && *byte != '\0'; ++byte)
@@ -102,7 +105,10 @@ TEST(Primitives, FoldedNames) {
                                                               {"\x80", "\xC2\x80", 1},
                                                               {"\xC3(", "\xC3\xA8", 1},
                                                               {"a😿", "A😿", 0},
-                                                              {"\xF8\x90\x80\x80", "𐀀", 1}};
+                                                              {"\xF8\x90\x80\x80", "𐀀", 1},
+                                                              {"\xED\xBF\xBFz", "\xED\xBF\xBFZ", 1},
+                                                              {"\xFFz", "\xFFy", 1},
+                                                              {"\xFF", "\xFF", 0}};
     for (const auto& [a, b, order] : rows)
         EXPECT_EQ(std::make_pair(compareFoldedNames(a, b), compareFoldedNames(b, a)),
                   std::make_pair(order, -order))
