@@ -36,9 +36,10 @@ bool decodeAt(std::string_view name, std::size_t* at, std::uint32_t* code) {
         }
         *code = *code << 6 | (static_cast<std::uint8_t>(name[*at]) & 0x3Fu);
     }
-    constexpr std::uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+    // The smallest code point that needs as many continuation bytes.
+    constexpr std::uint32_t kSmallest[] = {0x80, 0x800, 0x10000};
     const bool surrogate = *code >= 0xD800 && *code <= 0xDFFF;
-    return *code >= kSmallest[extra] && !surrogate && *code <= 0x10FFFF;
+    return *code >= kSmallest[extra - 1] && !surrogate && *code <= 0x10FFFF;
 }
 
 bool isValidUtf8(std::string_view name) {

@@ -88,7 +88,7 @@ void putAscii(const TerminalText& text, std::uint8_t byte) {
 }
 
 void begin(TerminalText& text, std::uint8_t byte) {
-    if (byte < 0x80) {
+    if ((byte & 0x80) == 0) {
         putAscii(text, byte);
         return;
     }
