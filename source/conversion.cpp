@@ -149,7 +149,6 @@ void skipSysExEvent() {
     traceLine("SysEx\n");
 }
 
-// Returns whether the event is a text candidate: a Text or a Lyric event.
 // Tempo and time signature events, for a listener that places the commands in time. Only those
 // whole inside the file are read: one cut short fails the scan where it always did.
 void reportTiming(std::uint8_t type, std::uint32_t size) {
@@ -168,6 +167,7 @@ void reportTiming(std::uint8_t type, std::uint32_t size) {
     }
 }
 
+// Returns whether the event is a text candidate: a Text or a Lyric event.
 bool skipMetaEvent() {
     const std::uint8_t type = readEventByte();
     VariableLengthInfo length;

@@ -78,11 +78,10 @@ TEST(Primitives, TerminalText) {
          R"(\xE2\x81\xA6 \ \xC0\xAF\xED\xA0\x80\xE2\x80\xAA\xF4\x90\x80\x80)"},
         {"\xE0\x9F\xBF\xE6\xC0\x80\xE6\xAD\xC0\xF0\x8F\xBF\xBF\xE6", false,
          R"(\xE0\x9F\xBF\xE6\xC0\x80\xE6\xAD\xC0\xF0\x8F\xBF\xBF\xE6)"},
-        {"\x1B[1A\xE6\xAD\x8C\xF0\x9F\x98\xBF\xDF\xBF\xC2\xA9\xF4\x80\x80\x80\xE0\xA0\x80\xE6\xAD!"
-         "\\\xE6\xAD",
-         true, R"(\x1B[1A歌😿߿©􀀀ࠀ\xE6\xAD!\\\xE6\xAD)"},
-        {"\u00A0\uFF01\u206A\u061D\u2010\u202F\u1000\U00010000\U00040000\uE800", true,
-         "\u00A0\uFF01\u206A\u061D\u2010\u202F\u1000\U00010000\U00040000\uE800"}};
+        {"\x1B[1A\xE6\xAD\x8C\xF0\x9F\x98\xBF\xDF\xBF\xC2\xA9\xF4\x80\x80\x80\xE0\xA0\x80\xE6\xAD!",
+         true, R"(\x1B[1A歌😿߿©􀀀ࠀ\xE6\xAD!)"},
+        {"\u00A0\uFF01\u206A\u061D\u2010\u202F\u1000\U00010000\U00040000\uE800\\\xE6\xAD", true,
+         "\u00A0\uFF01\u206A\u061D\u2010\u202F\u1000\U00010000\U00040000\uE800\\\\\\xE6\\xAD"}};
     for (const auto& [input, lyric, expected] : rows) {  // a lyric byte by byte, else a name
         TerminalText text{traceAppend, lyric};
         for (const char* byte = input; lyric && *byte != '\0'; ++byte)
@@ -229,19 +228,21 @@ TEST(Library, ReadFailuresAndSizes) {
 TEST(Library, ConversionsStartAfresh) {
     const Bytes song = hex(R"("MThd" {00 02 00 01 01 E0} "MTrk" {00 FF 51 03 07 A1 20
         10 FF 58 04 03 02 18 08  20 FF 01 0A "$ADD_LO$hi"  00 FF 01 08 "$ADD_LO "
-        30 FF 05 08 "$DEL_UP$"  00 FF 2F 00})");
+        30 FF 05 08 "$DEL_UP$"  00 FF 51 03 0F 42 40})");
     const Bytes first = convertInMemory(song);
     convertInMemory(Bytes(song.begin(), song.end() - 8));
     convertInMemory(song, TRACE_EVENTS);  // fails that conversion alone
     EXPECT_EQ(convertInMemory(song), first);
     EXPECT_EQ(first, hex(R"("MThd" {00 02 00 01 01 E0} "MTrk" {00 FF 51 03 07 A1 20
         10 FF 58 04 03 02 18 08  20 F0 0B 00 48 05 7F 07 01 06 08 06 09 F7
-        00 FF 01 08 "$ADD_LO "  30 F0 07 00 48 05 7F 06 01 F7  00 FF 2F 00})"));
-    // Tempo, time signature, the command and its text, the near miss (rule 3) and its text.
+        00 FF 01 08 "$ADD_LO "  30 F0 07 00 48 05 7F 06 01 F7  00 FF 51 03 0F 42 40})"));
+    // Tempo, time signature, the command and its text, the near miss (rule 3) and its text; then
+    // the last command and the tempo that ends the file, which a cut copy lacks.
     const std::string heard_first = "1 0 500000 1 16 3 2 1 48 1 hi1 48 2 $ADD_LO ";
-    const std::string whole = heard_first + "1 96 3 0 0 0 1 1 1 480 2 -\n";
-    EXPECT_EQ(heard, whole + heard_first + "1 1 63 1 0 1 480 2 unexpected end of file\n" +
-                         heard_first + "1 96 3 1 0 0 1 1 1 480 2 file can't write\n" + whole);
+    const std::string whole = heard_first + "1 96 3 1 96 1000000 ";
+    EXPECT_EQ(heard, whole + "0 0 0 1 1 1 480 2 -\n" + heard_first +
+                         "1 1 63 1 0 1 480 2 unexpected end of file\n" + whole +
+                         "1 0 0 1 1 1 480 2 file can't write\n" + whole + "0 0 0 1 1 1 480 2 -\n");
 }
 
 }  // namespace
