@@ -39,7 +39,7 @@ std::uint8_t sequenceLength(std::uint8_t lead) {
         return 3;
     }
     if (lead >= 0xF0 && lead <= 0xF4) {
-        return 4;
+        return kLongestSequence;
     }
     return {};
 }
