@@ -145,6 +145,10 @@ std::size_t readBytes(void* from, std::uint64_t at, std::uint8_t* to, std::size_
         std::copy_n(bytes.begin() + at, std::min<std::size_t>(size, bytes.size() - at), to) - to);
 }
 
+void hearText(void*, const std::uint8_t* text, std::size_t size) {
+    heard.append(text, text + size);
+}
+
 bool writeBytes(void* into, std::uint64_t at, const std::uint8_t* bytes, std::size_t size) {
     Bytes& to = *static_cast<Bytes*>(into);
     to.resize(std::max<std::size_t>(to.size(), at + size));
@@ -154,12 +158,7 @@ bool writeBytes(void* into, std::uint64_t at, const std::uint8_t* bytes, std::si
 
 // Its trace, where it has one, cannot be written.
 Bytes convertInMemory(Bytes in, TraceMode trace = TRACE_QUIET) {
-    const Listener listener{nullptr,
-                            hear,
-                            hear,
-                            [](void*, const std::uint8_t* text, std::size_t size) { heard.append(text, text + size); },
-                            hear,
-                            hear};
+    const Listener listener{nullptr, hear, hear, hearText, hear, hear};
     Bytes out;
     const OutputSink sink{&out, writeBytes};
     const ConversionResult result = convertStream(

@@ -69,8 +69,7 @@ std::string attributes([[maybe_unused]] const fs::path& path, fs::perms mode) {
         std::snprintf(text, sizeof text, "%04o ", static_cast<unsigned>(mode) & 07777);
 #ifdef __linux__
         getxattr(path.c_str(), "user.origin", text + 5, sizeof text - 6);
-        listed = static_cast<std::size_t>(
-            std::max<ssize_t>(0, listxattr(path.c_str(), names, sizeof names)));
+        listed = std::max<ssize_t>(0, listxattr(path.c_str(), names, sizeof names));
 #endif
     }
     return text + std::string(names, listed);
@@ -112,11 +111,14 @@ Child start(const std::vector<std::string>& words, int how, const std::string& f
     SetHandleInformation(startup.hStdError, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     PROCESS_INFORMATION started{};
     HANDLE out = nullptr;
-    if (!CreatePipe(&out, &startup.hStdOutput, &inherited, 0) ||
-        !SetHandleInformation(out, HANDLE_FLAG_INHERIT, 0) ||
-        !CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &started))
-        throw std::runtime_error("no process");
+    // Wine refuses a start now and then on a busy machine: tried again, that passes; a fault stays.
+    for (int tries = 1; !CreatePipe(&out, &startup.hStdOutput, &inherited, 0) ||
+                        !SetHandleInformation(out, HANDLE_FLAG_INHERIT, 0) ||
+                        !CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &started);
+         ++tries)
+        if (tries == 5)
+            throw std::runtime_error("no process: error " + std::to_string(GetLastError()));
     CloseHandle(startup.hStdOutput);
     CloseHandle(started.hThread);
     return {started.hProcess, out};
