@@ -8,6 +8,7 @@
 #include <unistd.h>
 #endif
 
+#include <cerrno>
 #include <fstream>
 #include <map>
 
@@ -208,10 +209,10 @@ TEST(Library, RefusalsReleaseTheInput) {
 // A reader that fails fails the conversion, naming the input; 4 GiB are more than the offsets
 // hold.
 TEST(Library, ReadFailuresAndSizes) {
-    // A reader that fails; 4 GiB; a track 16 bytes short of 4 GiB that its command would lengthen
-    // by 128 MiB.
+    // A reader that fails, with the system's reason; 4 GiB; a track 16 bytes short of 4 GiB that
+    // its command would lengthen by 128 MiB.
     const InputReader readers[] = {
-        {nullptr, 1, [](auto...) { return kReadFailed; }},
+        {nullptr, 1, [](auto...) { return errno = EIO, kReadFailed; }},
         {nullptr, std::uint64_t{1} << 32, [](auto...) { return kReadFailed; }},
         {nullptr, 0x8000100, readGrowing}};
     std::string failures;
@@ -219,9 +220,9 @@ TEST(Library, ReadFailuresAndSizes) {
         const ConversionResult result =
             convertStream(reader, &kDiscard, {TRACE_QUIET, {}, "in", "out", false, nullptr});
         failures += std::string(result.message) + (result.file ? result.file : "") +
-                    std::to_string(result.offset) + ";";
+                    (result.reason ? result.reason : "") + std::to_string(result.offset) + ";";
     }
-    EXPECT_EQ(failures, "file can't readin0;file too large0;file too large22;");
+    EXPECT_EQ(failures, "file can't readinInput/output error0;file too large0;file too large22;");
 }
 
 TEST(Library, ConversionsStartAfresh) {
