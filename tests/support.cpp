@@ -111,10 +111,11 @@ Child start(const std::vector<std::string>& words, int how, const std::string& f
     SetHandleInformation(startup.hStdError, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     PROCESS_INFORMATION started{};
     HANDLE out = nullptr;
+    if (!CreatePipe(&out, &startup.hStdOutput, &inherited, 0) ||
+        !SetHandleInformation(out, HANDLE_FLAG_INHERIT, 0))
+        throw std::runtime_error("no pipe");
     // Wine refuses a start now and then on a busy machine: tried again, that passes; a fault stays.
-    for (int tries = 1; !CreatePipe(&out, &startup.hStdOutput, &inherited, 0) ||
-                        !SetHandleInformation(out, HANDLE_FLAG_INHERIT, 0) ||
-                        !CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+    for (int tries = 1; !CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                         nullptr, &startup, &started);
          ++tries)
         if (tries == 5)
